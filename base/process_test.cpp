@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "base/fs.h"
+#include "base/process.h"
+
+namespace zel {
+namespace {
+
+TEST(Process, CpuShareMeterRules) {
+    CpuShareMeter meter;
+    EXPECT_EQ(meter.sample(CpuTimes{100, 1000}), 0.0) << "first call only stores the pair";
+    EXPECT_DOUBLE_EQ(meter.sample(CpuTimes{150, 1200}), 25.0);
+    EXPECT_EQ(meter.sample(CpuTimes{160, 1200}), 0.0) << "system time did not advance";
+    EXPECT_EQ(meter.sample(CpuTimes{100, 1400}), 0.0) << "process time went backwards";
+    EXPECT_DOUBLE_EQ(meter.sample(CpuTimes{200, 1600}), 50.0);
+}
+
+TEST(Process, OwnFiguresAreAvailable) {
+    CpuTimes t;
+    ASSERT_TRUE(read_cpu_times(t));
+    EXPECT_GT(t.system, 0u);
+    EXPECT_GT(working_set_bytes(), 1024u * 1024u);
+    EXPECT_GT(current_process_id(), 0u);
+}
+
+TEST(Process, WindowsArgumentQuoting) {
+    struct Case {
+        const char* arg;
+        const char* quoted;
+    } cases[] = {
+        {"plain", "plain"},
+        {"", "\"\""},
+        {"two words", "\"two words\""},
+        {"C:\\Program Files\\ZEL\\", "\"C:\\Program Files\\ZEL\\\\\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"a\\\"b", "\"a\\\\\\\"b\""},
+        {"C:\\no\\spaces", "C:\\no\\spaces"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(quote_windows_argument(c.arg), c.quoted) << c.arg;
+}
+
+std::filesystem::path child_program() {
+    auto p = executable_path().parent_path() / "zel_test_child";
+#ifdef _WIN32
+    p += ".exe";
+#endif
+    return p;
+}
+
+TEST(Process, RunAndCaptureGetsOutputAndExitCode) {
+    const auto r = run_and_capture(child_program(),
+                                   {"echo", "7", "two words", "q\"uote", "Kamar \xC2\xB7 TV"}, 30000);
+    ASSERT_TRUE(r.started) << r.err;
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 7);
+    std::string out = r.out, err = r.err;
+    std::erase(out, '\r');  // a Windows console program writes CR LF
+    std::erase(err, '\r');
+    EXPECT_EQ(out, "two words\nq\"uote\nKamar \xC2\xB7 TV\n");
+    EXPECT_EQ(err, "done\n");
+}
+
+TEST(Process, KillEndsARunningChild) {
+    ChildProcess child;
+    ChildProcess::Options options;
+    options.captureOutput = true;
+    ASSERT_TRUE(child.start(child_program(), {"sleep"}, options)) << child.error();
+    EXPECT_TRUE(child.running());
+    EXPECT_FALSE(child.wait(100).has_value());
+    child.kill();
+    EXPECT_FALSE(child.running());
+    EXPECT_TRUE(child.wait(0).has_value());
+}
+
+TEST(Process, MissingProgramIsReported) {
+    ChildProcess child;
+    EXPECT_FALSE(child.start(child_program().parent_path() / "no-such-program", {}, {}));
+    EXPECT_FALSE(child.error().empty());
+}
+
+}  // namespace
+}  // namespace zel

@@ -1,0 +1,53 @@
+#include "engine/core/probes.h"
+
+#include <exception>
+#include <string>
+
+#include "base/engine_error.h"
+#include "engine/core/console.h"
+
+namespace zel {
+
+namespace {
+
+struct Job {
+    bool EngineSettings::*requested;
+    int failureCode;
+    const char* description;
+    // Returns normally on success (after printing its result); throws on failure.
+    void (*run)(const EngineSettings&, const char* description);
+};
+
+// Jobs whose capture, conversion or encoder parts are not in this build fail
+// with their own exit code and say so.
+void not_available(const EngineSettings&, const char* description) {
+    throw EngineError(1, std::string(description) + " is not available in this build");
+}
+
+const Job kJobs[] = {
+    {&EngineSettings::probeWindowCapture, 15, "Window capture probe", not_available},
+    {&EngineSettings::listDisplays, 14, "Display listing", not_available},
+    {&EngineSettings::listAudioDevices, 7, "Audio device listing", not_available},
+    {&EngineSettings::probeColorConverter, 4, "Colour converter probe", not_available},
+    {&EngineSettings::probeBitrateReconfigure, 5, "Bitrate reconfigure probe", not_available},
+    {&EngineSettings::probeSoftwareEncoder, 6, "CPU H.264 probe", not_available},
+    {&EngineSettings::probeHevcEncoder, 12, "Hardware HEVC probe", not_available},
+};
+
+}  // namespace
+
+std::optional<int> run_requested_job(const EngineSettings& settings) {
+    for (const Job& job : kJobs) {
+        if (!(settings.*job.requested)) continue;
+        try {
+            job.run(settings, job.description);
+            return 0;
+        } catch (const std::exception& e) {
+            console_err(e.what());
+            return job.failureCode;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace zel

@@ -1,0 +1,155 @@
+// The real engine binary, started as a user or the host starts it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "base/fs.h"
+#include "base/net.h"
+#include "base/process.h"
+#include "tests/support/engine_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace zel {
+namespace {
+
+constexpr int kRunTimeoutMs = 60000;
+
+// Windows consoles end lines with CR LF; compare texts without the CR.
+std::string lf(std::string s) {
+    std::erase(s, '\r');
+    return s;
+}
+
+TEST(EngineCli, RefusalsExitWithTheirCodeAndMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string stderrText;
+    } cases[] = {
+        {{"--video-codec", "H264"}, 2, ""},
+        {{"--width", "1920"}, 6,
+         "Supported resolutions are native, 1280x720, 1920x1080, 2560x1440, or 3840x2160\n"},
+        {{"--visual-profile", "a"}, 9, "Visual profile must be A, B, C, D, E, F, or G\n"},
+        {{"--test-drop-video-every", "0", "--test-drop-delay-seconds", "0"}, 8,
+         "Test impairment requires interval >=2, delay 1..30, and duration 1..60 seconds\n"},
+        {{"--capture-width", "63", "--capture-height", "64"}, 16,
+         "Capture region width and height must be even and at least 64\n"},
+        {{"--fps", "59"}, 11, "FPS must be 30, 60, 120, or 144\n"},
+        {{"--audio-channels", "7"}, 10, "Audio channels must be auto, 2, 6, or 8\n"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run_and_capture(engine_binary(), c.args, kRunTimeoutMs);
+        ASSERT_TRUE(r.started) << r.err;
+        EXPECT_EQ(r.exitCode, c.code) << c.args[0];
+        EXPECT_EQ(lf(r.err), c.stderrText) << c.args[0];
+        EXPECT_EQ(r.out, "") << c.args[0];
+    }
+}
+
+TEST(EngineCli, JobsRunInTheirOrderAndFailWithTheirOwnCode) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {{"--probe-hevc-encoder", "--list-displays"}, 14},
+        {{"--probe-software-encoder", "--probe-window-capture"}, 15},
+        {{"--list-audio-devices", "--probe-color-converter"}, 7},
+        {{"--probe-color-converter"}, 4},
+        {{"--probe-bitrate-reconfigure"}, 5},
+        {{"--probe-hevc-encoder"}, 12},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run_and_capture(engine_binary(), c.args, kRunTimeoutMs);
+        ASSERT_TRUE(r.started);
+        EXPECT_EQ(r.exitCode, c.code) << c.args[0];
+        EXPECT_FALSE(r.err.empty()) << "a failing job says why";
+        EXPECT_EQ(r.out.find("listening"), std::string::npos) << "jobs never listen";
+    }
+}
+
+// Connects to the engine and waits until the engine closes the connection.
+bool knock() {
+    net::Socket s = net::tcp_socket();
+    if (!net::connect(s, {net::kLoopbackAddress, 48300}, 2000)) return false;
+    net::set_receive_timeout(s, 5000);
+    char byte;
+    size_t got = 0;
+    return net::receive_some(s, &byte, 1, got) == net::IoStatus::Closed;
+}
+
+std::string read_status(const std::filesystem::path& path) {
+    std::string content;
+    read_whole_file(path, content);
+    return content;
+}
+
+TEST(EngineListening, ReadyStatusSurvivesClientsAndRefusesASecondEngine) {
+    ASSERT_TRUE(net::startup());
+    TempDir dir;
+    const auto status = dir.path() / "status.json";
+    EngineProcess engine;
+    ASSERT_TRUE(engine.start({"--status-file", path_to_utf8(status)}));
+    ASSERT_TRUE(engine.waitListening()) << engine.child().standardError();
+
+    ASSERT_TRUE(eventually([&] { return !read_status(status).empty(); }, 10000));
+    const std::string ready = read_status(status);
+    EXPECT_EQ(ready.rfind("{\"state\":\"ready\",\"message\":\"ZEL Engine siap menerima receiver\",", 0),
+              0u)
+        << ready;
+    for (const char* piece : {"\"audioVolumePercent\":100,", "\"startupMs\":null,",
+                              "\"audioChannels\":2,", "\"engineVersion\":\"0.2.3\",",
+                              "\"protocolVersion\":2}"}) {
+        EXPECT_NE(ready.find(piece), std::string::npos) << piece;
+    }
+
+    // Clients come and go while a reader polls the file every millisecond, as
+    // the host does (only faster): every read is a whole object.
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, partial{0};
+    std::thread reader([&] {
+        while (!done) {
+            const std::string s = read_status(status);
+            if (!s.empty()) {
+                ++reads;
+                if (s.front() != '{' || s.back() != '}' ||
+                    s.find("\"protocolVersion\":2}") == std::string::npos) {
+                    ++partial;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int i = 0; i < 30; ++i) EXPECT_TRUE(knock());
+    ASSERT_TRUE(eventually(
+        [&] {
+            return read_status(status).find("\"message\":\"Receiver terputus; ZEL Engine tetap siap\"") !=
+                   std::string::npos;
+        },
+        10000));
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(partial.load(), 0);
+    EXPECT_TRUE(engine.child().running()) << "clients that leave do not stop the engine";
+
+    const RunResult second = run_and_capture(engine_binary(), {}, kRunTimeoutMs);
+    EXPECT_EQ(second.exitCode, 3);
+    EXPECT_TRUE(knock()) << "the first engine still listens";
+    net::cleanup();
+}
+
+TEST(EngineListening, StatusFileAsLastArgumentWritesNothing) {
+    TempDir dir;
+    EngineProcess engine;
+    ASSERT_TRUE(engine.start({"--fps", "30", "--status-file"}, dir.path()));
+    ASSERT_TRUE(engine.waitListening()) << engine.child().standardError();
+    ASSERT_TRUE(net::startup());
+    EXPECT_TRUE(knock());
+    net::cleanup();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+}  // namespace
+}  // namespace zel
