@@ -1,0 +1,119 @@
+#include "engine/video/linux/x11_display.h"
+
+#include <X11/extensions/Xrandr.h>
+
+#include <atomic>
+#include <cctype>
+#include <string>
+
+#include "base/engine_error.h"
+#include "base/text.h"
+
+namespace zel {
+
+namespace {
+
+std::atomic<int> lastError{0};
+
+int record_error(Display*, XErrorEvent* event) {
+    lastError = event->error_code;
+    return 0;
+}
+
+std::u16string gpu_name(Display* display) {
+    return utf8_to_utf16(std::string("X11 ") + ServerVendor(display));
+}
+
+bool equal_ignoring_case(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const char16_t x = a[i] < 128 ? char16_t(std::tolower(int(a[i]))) : a[i];
+        const char16_t y = b[i] < 128 ? char16_t(std::tolower(int(b[i]))) : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+X11Connection::X11Connection() {
+    XSetErrorHandler(record_error);
+    display = XOpenDisplay(nullptr);
+    if (!display) {
+        throw EngineError(0, "No desktop-attached GPU output was found (cannot open X display)");
+    }
+    root = DefaultRootWindow(display);
+}
+
+X11Connection::~X11Connection() {
+    if (display) XCloseDisplay(display);
+}
+
+int take_x_error(Display* display) {
+    XSync(display, False);
+    return lastError.exchange(0);
+}
+
+std::vector<DisplayInfo> list_x11_displays(Display* display) {
+    std::vector<DisplayInfo> result;
+    int eventBase = 0, errorBase = 0;
+    if (XRRQueryExtension(display, &eventBase, &errorBase)) {
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+        for (int i = 0; monitors && i < count; ++i) {
+            const XRRMonitorInfo& m = monitors[i];
+            if (m.width <= 0 || m.height <= 0) continue;
+            DisplayInfo info;
+            char* name = XGetAtomName(display, m.name);
+            info.displayName = utf8_to_utf16(name ? name : "screen");
+            if (name) XFree(name);
+            info.gpuName = gpu_name(display);
+            info.primary = m.primary != 0;
+            info.left = m.x;
+            info.top = m.y;
+            info.width = uint32_t(m.width);
+            info.height = uint32_t(m.height);
+            result.push_back(std::move(info));
+        }
+        if (monitors) XRRFreeMonitors(monitors);
+        // X has no primary until someone names one; then the first monitor
+        // plays that part, as desktops treat it.
+        bool anyPrimary = false;
+        for (const auto& info : result) anyPrimary = anyPrimary || info.primary;
+        if (!anyPrimary && !result.empty()) result.front().primary = true;
+    }
+    if (result.empty()) {
+        DisplayInfo info;
+        info.displayName = utf8_to_utf16(DisplayString(display));
+        info.gpuName = gpu_name(display);
+        info.primary = true;
+        info.width = uint32_t(DisplayWidth(display, DefaultScreen(display)));
+        info.height = uint32_t(DisplayHeight(display, DefaultScreen(display)));
+        result.push_back(std::move(info));
+    }
+    return result;
+}
+
+std::vector<DisplayInfo> listDisplays() {
+    X11Connection x;
+    return list_x11_displays(x.display);
+}
+
+DisplaySelection selectDisplay(const std::u16string& name) {
+    if (name.empty()) return selectPrimaryDisplay();
+    for (auto& d : listDisplays()) {
+        if (equal_ignoring_case(d.displayName, name)) return {d};
+    }
+    throw EngineError(0, "Requested display is no longer attached: " + utf16_to_utf8(name));
+}
+
+DisplaySelection selectPrimaryDisplay() {
+    const auto displays = listDisplays();
+    for (const auto& d : displays) {
+        if (d.primary) return {d};
+    }
+    if (displays.empty()) throw EngineError(0, "No desktop-attached GPU output was found");
+    return {displays.front()};
+}
+
+}  // namespace zel
