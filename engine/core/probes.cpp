@@ -4,7 +4,9 @@
 #include <string>
 
 #include "base/engine_error.h"
+#include "base/text.h"
 #include "engine/core/console.h"
+#include "engine/video/capture_sources.h"
 
 namespace zel {
 
@@ -24,9 +26,23 @@ void not_available(const EngineSettings&, const char* description) {
     throw EngineError(1, std::string(description) + " is not available in this build");
 }
 
+// One JSON line: [{"id":...,"gpu":...,"primary":true|false},...]
+void list_displays_job(const EngineSettings&, const char*) {
+    std::string line = "[";
+    bool first = true;
+    for (const DisplayInfo& d : listDisplays()) {
+        if (!first) line += ",";
+        first = false;
+        line += "{\"id\":\"" + json_escape(utf16_to_utf8(d.displayName)) + "\",\"gpu\":\"" +
+                json_escape(utf16_to_utf8(d.gpuName)) + "\",\"primary\":" +
+                (d.primary ? "true" : "false") + "}";
+    }
+    console_out(line + "]");
+}
+
 const Job kJobs[] = {
     {&EngineSettings::probeWindowCapture, 15, "Window capture probe", not_available},
-    {&EngineSettings::listDisplays, 14, "Display listing", not_available},
+    {&EngineSettings::listDisplays, 14, "Display listing", list_displays_job},
     {&EngineSettings::listAudioDevices, 7, "Audio device listing", not_available},
     {&EngineSettings::probeColorConverter, 4, "Colour converter probe", not_available},
     {&EngineSettings::probeBitrateReconfigure, 5, "Bitrate reconfigure probe", not_available},
