@@ -72,6 +72,8 @@ Socket accept(Socket& listener);
 // Connects, giving up after timeoutMs; the socket keeps its blocking mode.
 bool connect(Socket& s, Ipv4Endpoint remote, int timeoutMs);
 bool shutdown_both(Socket& s);
+// Ends the sending direction only: the peer reads what was sent, then end of stream.
+bool shutdown_send(Socket& s);
 
 bool set_nonblocking(Socket& s, bool on);
 bool set_send_buffer(Socket& s, int bytes);

@@ -97,6 +97,7 @@ bool connect(Socket& s, Ipv4Endpoint remote, int timeoutMs) {
 }
 
 bool shutdown_both(Socket& s) { return ::shutdown(s.native(), SHUT_RDWR) == 0; }
+bool shutdown_send(Socket& s) { return ::shutdown(s.native(), SHUT_WR) == 0; }
 
 bool set_nonblocking(Socket& s, bool on) {
     const int flags = ::fcntl(s.native(), F_GETFL, 0);

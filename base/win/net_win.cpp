@@ -105,6 +105,7 @@ bool connect(Socket& s, Ipv4Endpoint remote, int timeoutMs) {
 }
 
 bool shutdown_both(Socket& s) { return ::shutdown(s.native(), SD_BOTH) == 0; }
+bool shutdown_send(Socket& s) { return ::shutdown(s.native(), SD_SEND) == 0; }
 
 bool set_nonblocking(Socket& s, bool on) {
     u_long v = on ? 1 : 0;
