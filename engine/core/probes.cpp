@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/engine_error.h"
+#include "engine/audio/audio_loopback_capture.h"
 #include "engine/core/console.h"
 
 namespace zel {
@@ -24,10 +25,14 @@ void not_available(const EngineSettings&, const char* description) {
     throw EngineError(1, std::string(description) + " is not available in this build");
 }
 
+void list_audio_devices(const EngineSettings&, const char*) {
+    console_out(audio_outputs_json(listAudioOutputs()));
+}
+
 const Job kJobs[] = {
     {&EngineSettings::probeWindowCapture, 15, "Window capture probe", not_available},
     {&EngineSettings::listDisplays, 14, "Display listing", not_available},
-    {&EngineSettings::listAudioDevices, 7, "Audio device listing", not_available},
+    {&EngineSettings::listAudioDevices, 7, "Audio device listing", list_audio_devices},
     {&EngineSettings::probeColorConverter, 4, "Colour converter probe", not_available},
     {&EngineSettings::probeBitrateReconfigure, 5, "Bitrate reconfigure probe", not_available},
     {&EngineSettings::probeSoftwareEncoder, 6, "CPU H.264 probe", not_available},
