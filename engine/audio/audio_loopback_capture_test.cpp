@@ -167,11 +167,19 @@ TEST(AudioLoopbackCapture, FailuresEndTheRunWithTheirText) {
     } cases[] = {
         {"COM", [](auto& d) { d.enterThreadFails = true; },
          "COM initialization for desktop audio failed"},
-        {"8-bit PCM", [](auto& d) { d.format = {44100, 2, 8, 2, 0, SampleEncoding::Integer}; },
+        {"8-bit PCM",
+         [](auto& d) {
+             d.format = {44100, 2, 8, 2, 0, SampleEncoding::Integer};
+             d.fill = nullptr;
+         },
          "Unsupported Windows audio sample format"},
         {"not PCM", [](auto& d) { d.format.encoding = SampleEncoding::Other; },
          "Windows mix format is not PCM"},
-        {"block alignment", [](auto& d) { d.format.blockAlign = 4; },
+        {"block alignment",
+         [](auto& d) {
+             d.format.blockAlign = 4;
+             d.fill = nullptr;
+         },
          "Windows audio mix format has an invalid block alignment"},
         {"open",
          [](auto& d) {
