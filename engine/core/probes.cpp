@@ -5,6 +5,7 @@
 
 #include "base/engine_error.h"
 #include "base/text.h"
+#include "engine/audio/audio_loopback_capture.h"
 #include "engine/core/console.h"
 #include "engine/video/capture_sources.h"
 
@@ -40,10 +41,14 @@ void list_displays_job(const EngineSettings&, const char*) {
     console_out(line + "]");
 }
 
+void list_audio_devices(const EngineSettings&, const char*) {
+    console_out(audio_outputs_json(listAudioOutputs()));
+}
+
 const Job kJobs[] = {
     {&EngineSettings::probeWindowCapture, 15, "Window capture probe", not_available},
     {&EngineSettings::listDisplays, 14, "Display listing", list_displays_job},
-    {&EngineSettings::listAudioDevices, 7, "Audio device listing", not_available},
+    {&EngineSettings::listAudioDevices, 7, "Audio device listing", list_audio_devices},
     {&EngineSettings::probeColorConverter, 4, "Colour converter probe", not_available},
     {&EngineSettings::probeBitrateReconfigure, 5, "Bitrate reconfigure probe", not_available},
     {&EngineSettings::probeSoftwareEncoder, 6, "CPU H.264 probe", not_available},

@@ -10,10 +10,10 @@
 #include "base/clock.h"
 #include "base/engine_error.h"
 #include "base/text.h"
+#include "engine/audio/audio_loopback_capture.h"
 #include "engine/core/adaptive_bitrate.h"
 #include "engine/core/console.h"
 #include "engine/core/control_file.h"
-#include "engine/core/session_audio.h"
 #include "engine/core/status_file.h"
 #include "engine/input/input_injection.h"
 #include "engine/protocol/receiver_connection.h"
@@ -173,7 +173,7 @@ StreamClientResult stream_client(net::Socket& socket, const EngineSettings& sett
     // 11. Audio.
     std::atomic<uint64_t> audioPacketsSent{0};
     const uint8_t layout = audio_layout(sessionChannels);
-    std::unique_ptr<SessionAudio> audio = create_session_audio(
+    auto audio = std::make_unique<AudioLoopbackCapture>(
         [&connection, &audioPacketsSent](const EncodedAudioFrame& packet) {
             const bool sent = connection.sendAudioPacket(packet);
             if (sent) ++audioPacketsSent;

@@ -9,7 +9,7 @@
 
 #include "base/clock.h"
 #include "base/net.h"
-#include "engine/audio/audio_types.h"
+#include "engine/audio/encoded_audio_frame.h"
 #include "engine/input/remote_input_event.h"
 #include "engine/protocol/packets.h"
 #include "engine/video/video_types.h"

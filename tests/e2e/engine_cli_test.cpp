@@ -31,12 +31,15 @@ TEST(EngineCli, RefusalsExitWithTheirCodeAndMessage) {
         std::string stderrText;
     } cases[] = {
         {{"--video-codec", "H264"}, 2, ""},
-        {{"--width", "1920"}, 6,
+        {{"--width", "1920"},
+         6,
          "Supported resolutions are native, 1280x720, 1920x1080, 2560x1440, or 3840x2160\n"},
         {{"--visual-profile", "a"}, 9, "Visual profile must be A, B, C, D, E, F, or G\n"},
-        {{"--test-drop-video-every", "0", "--test-drop-delay-seconds", "0"}, 8,
+        {{"--test-drop-video-every", "0", "--test-drop-delay-seconds", "0"},
+         8,
          "Test impairment requires interval >=2, delay 1..30, and duration 1..60 seconds\n"},
-        {{"--capture-width", "63", "--capture-height", "64"}, 16,
+        {{"--capture-width", "63", "--capture-height", "64"},
+         16,
          "Capture region width and height must be even and at least 64\n"},
         {{"--fps", "59"}, 11, "FPS must be 30, 60, 120, or 144\n"},
         {{"--audio-channels", "7"}, 10, "Audio channels must be auto, 2, 6, or 8\n"},
@@ -56,7 +59,6 @@ TEST(EngineCli, JobsRunInTheirOrderAndFailWithTheirOwnCode) {
         int code;
     } cases[] = {
         {{"--probe-software-encoder", "--probe-window-capture"}, 15},
-        {{"--list-audio-devices", "--probe-color-converter"}, 7},
         {{"--probe-color-converter"}, 4},
         {{"--probe-bitrate-reconfigure"}, 5},
         {{"--probe-hevc-encoder"}, 12},
@@ -80,6 +82,27 @@ TEST(EngineCli, ListsTheDisplaysOfTheXServer) {
     EXPECT_EQ(r.out, "[{\"id\":\"screen\",\"gpu\":\"X11 The X.Org Foundation\",\"primary\":true}]\n");
 }
 #endif
+
+// The audio listing runs before the colour-converter probe and either prints
+// one JSON array line (a machine may have no outputs: "[]") or fails with
+// its own code and reason (no sound server).
+TEST(EngineCli, AudioListingIsOneJsonLineOrItsOwnFailure) {
+    const RunResult r = run_and_capture(
+        engine_binary(), {"--list-audio-devices", "--probe-color-converter"}, kRunTimeoutMs);
+    ASSERT_TRUE(r.started);
+    if (r.exitCode == 0) {
+        const std::string out = lf(r.out);
+        ASSERT_GE(out.size(), 3u) << out;
+        EXPECT_EQ(out.front(), '[');
+        EXPECT_EQ(out.substr(out.size() - 2), "]\n");
+        EXPECT_EQ(out.find('\n'), out.size() - 1) << "one line";
+        EXPECT_TRUE(out == "[]\n" || out.find("{\"id\":\"") == 1) << out;
+    } else {
+        EXPECT_EQ(r.exitCode, 7);
+        EXPECT_FALSE(r.err.empty());
+        EXPECT_EQ(r.out, "");
+    }
+}
 
 // Connects to the engine and waits until the engine closes the connection.
 bool knock() {
@@ -107,12 +130,13 @@ TEST(EngineListening, ReadyStatusSurvivesClientsAndRefusesASecondEngine) {
 
     ASSERT_TRUE(eventually([&] { return !read_status(status).empty(); }, 10000));
     const std::string ready = read_status(status);
-    EXPECT_EQ(ready.rfind("{\"state\":\"ready\",\"message\":\"ZEL Engine siap menerima receiver\",", 0),
-              0u)
+    EXPECT_EQ(
+        ready.rfind("{\"state\":\"ready\",\"message\":\"ZEL Engine siap menerima receiver\",", 0),
+        0u)
         << ready;
-    for (const char* piece : {"\"audioVolumePercent\":100,", "\"startupMs\":null,",
-                              "\"audioChannels\":2,", "\"engineVersion\":\"0.2.3\",",
-                              "\"protocolVersion\":2}"}) {
+    for (const char* piece :
+         {"\"audioVolumePercent\":100,", "\"startupMs\":null,", "\"audioChannels\":2,",
+          "\"engineVersion\":\"0.2.3\",", "\"protocolVersion\":2}"}) {
         EXPECT_NE(ready.find(piece), std::string::npos) << piece;
     }
 
@@ -136,7 +160,8 @@ TEST(EngineListening, ReadyStatusSurvivesClientsAndRefusesASecondEngine) {
     for (int i = 0; i < 30; ++i) EXPECT_TRUE(knock());
     ASSERT_TRUE(eventually(
         [&] {
-            return read_status(status).find("\"message\":\"Receiver terputus; ZEL Engine tetap siap\"") !=
+            return read_status(status).find(
+                       "\"message\":\"Receiver terputus; ZEL Engine tetap siap\"") !=
                    std::string::npos;
         },
         10000));
