@@ -1,5 +1,6 @@
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs the Windows types first.
+#include <bcrypt.h>
 
 #include "tools/receiver/access_code.h"
 
