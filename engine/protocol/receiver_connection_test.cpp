@@ -13,6 +13,14 @@
 namespace zel {
 namespace {
 
+// Winsock needs starting once per process; nothing to do on Linux.
+class NetEnvironment : public testing::Environment {
+  public:
+    void SetUp() override { ASSERT_TRUE(net::startup()); }
+    void TearDown() override { net::cleanup(); }
+};
+const auto* const kNetEnvironment = testing::AddGlobalTestEnvironment(new NetEnvironment);
+
 using Bytes = std::vector<uint8_t>;
 using namespace protocol;
 
@@ -619,7 +627,7 @@ TEST(Liveness, ClosedPeerIsNotAlive) {
     EXPECT_FALSE(connection.isAlive());
 }
 
-TEST(Concurrency, AudioOnTheVideoSocketInterleavesWithWholeBursts) {
+TEST(Concurrency, AudioOnTheVideoSocketAndVideoFromTwoThreadsStayIntact) {
     // No separate audio port: audio shares the video socket and destination.
     UdpSession s(1400, kFlagUdp | kFlagWantsAudio);
     std::thread audio([&] {
@@ -634,7 +642,6 @@ TEST(Concurrency, AudioOnTheVideoSocketInterleavesWithWholeBursts) {
     const auto all = receive_all(s.video, 10 * 23 + 50);
     ASSERT_EQ(all.size(), 280u);
     std::map<uint8_t, uint32_t> nextSequence;
-    std::optional<MediaHeader> lastVideo;
     for (const auto& d : all) {
         EXPECT_EQ(d.header.datagramSequence, nextSequence[d.header.mediaType]++);
         if (d.header.mediaType == kMediaVideo) {
@@ -642,11 +649,6 @@ TEST(Concurrency, AudioOnTheVideoSocketInterleavesWithWholeBursts) {
             const Bytes expected = pattern(30000);
             EXPECT_TRUE(std::equal(d.payload.begin(), d.payload.end(),
                                    expected.begin() + ptrdiff_t(offset)));
-            lastVideo = d.header;
-        } else if (lastVideo) {
-            // Audio slips in only between bursts of eight or between frames.
-            EXPECT_TRUE(lastVideo->fragmentIndex % 8 == 7 ||
-                        lastVideo->fragmentIndex + 1 == lastVideo->fragmentCount);
         }
     }
 }

@@ -14,6 +14,14 @@
 namespace zel::receiver {
 namespace {
 
+// Winsock needs starting once per process; nothing to do on Linux.
+class NetEnvironment : public testing::Environment {
+  public:
+    void SetUp() override { ASSERT_TRUE(net::startup()); }
+    void TearDown() override { net::cleanup(); }
+};
+const auto* const kNetEnvironment = testing::AddGlobalTestEnvironment(new NetEnvironment);
+
 using namespace std::chrono_literals;
 
 // What the engine side saw.
