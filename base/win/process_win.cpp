@@ -1,6 +1,7 @@
+#include <windows.h>
+
 #include <psapi.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <mutex>
 #include <thread>

@@ -1,7 +1,10 @@
+#include <windows.h>
+
 #include <bcrypt.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <windows.h>
+
+#include <vector>
 
 #include "base/fs.h"
 #include "base/text.h"
