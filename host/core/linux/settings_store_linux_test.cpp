@@ -2,8 +2,10 @@
 #include <stdlib.h>
 
 #include "base/fs.h"
+#include "host/core/engine_supervisor.h"
 #include "host/core/folders.h"
 #include "host/core/settings_store.h"
+#include "tests/support/engine_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace zel {
@@ -52,6 +54,28 @@ TEST(LinuxSettingsStore, LivesInTheXdgConfigFolder) {
     } else {
         ::unsetenv("XDG_CONFIG_HOME");
     }
+}
+
+TEST(LinuxSteam, BigPictureStartsTheSteamFoundOnPath) {
+    TempDir dir;
+    const auto steam = dir.path() / "steam";
+    // Shell built-ins only: the launcher's PATH holds nothing but this folder.
+    ASSERT_TRUE(atomic_replace_file(steam, "#!/bin/sh\necho \"$@\" > \"$PWD/steam_args\"\n"));
+    std::filesystem::permissions(steam, std::filesystem::perms::owner_all);
+    const char* old = std::getenv("PATH");
+    const std::string saved = old ? old : "";
+    ::setenv("PATH",
+             (path_to_utf8(dir.path() / "missing") + ":" + path_to_utf8(dir.path())).c_str(), 1);
+    const bool started = launchSteamBigPicture();
+    ::setenv("PATH", "/nonexistent", 1);
+    const bool withoutSteam = launchSteamBigPicture();
+    ::setenv("PATH", saved.c_str(), 1);
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(withoutSteam);
+    std::string args;
+    EXPECT_TRUE(eventually(
+        [&] { return read_whole_file(dir.path() / "steam_args", args) && !args.empty(); }, 10000));
+    EXPECT_EQ(args, "-gamepadui steam://open/bigpicture\n");
 }
 
 }  // namespace
