@@ -31,12 +31,12 @@ uint64_t working_set_bytes();
 // first call only stores the starting pair and gives 0, as does a call where
 // system time did not advance or process time went backwards.
 class CpuShareMeter {
-public:
+  public:
     double sample();
     // The same rule on given figures (for tests and for callers with their own source).
     double sample(const CpuTimes& now);
 
-private:
+  private:
     bool havePrevious_ = false;
     CpuTimes previous_;
 };
@@ -48,11 +48,15 @@ std::string quote_windows_argument(std::string_view arg);
 // A started child process. Standard output and error are collected in memory
 // when asked for. The destructor kills a child that still runs.
 class ChildProcess {
-public:
+  public:
     struct Options {
         std::filesystem::path workingDirectory;  // empty: inherit
         bool captureOutput = false;              // else both go to the null device
         bool hideWindow = true;                  // Windows: no console window
+        // Windows: when set, passed verbatim to CreateProcessW (with no
+        // application name) instead of the line built from program and args,
+        // for callers that must control the exact quoting. Ignored on Linux.
+        std::string windowsCommandLine;
     };
 
     ChildProcess();
@@ -69,17 +73,25 @@ public:
     std::optional<int> wait(int timeoutMs);
     // Ends the child at once (SIGKILL / TerminateProcess) and reaps it.
     void kill();
+    // Like kill(), but waits at most waitMs for the end; true once it ended.
+    bool terminate(int waitMs);
     uint32_t pid() const;
     const std::string& error() const { return error_; }
     // Collected output; complete once wait() has returned an exit code.
     std::string standardOutput();
     std::string standardError();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string error_;
 };
+
+// Starts a program that outlives this process and is never waited for (a
+// launcher's job, e.g. opening another application). False when it could not
+// be started.
+bool launch_detached(const std::filesystem::path& program, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDirectory);
 
 // Runs a program to its end (killing it after timeoutMs) and collects its output.
 struct RunResult {
@@ -89,7 +101,7 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-RunResult run_and_capture(const std::filesystem::path& program, const std::vector<std::string>& args,
-                          int timeoutMs);
+RunResult run_and_capture(const std::filesystem::path& program,
+                          const std::vector<std::string>& args, int timeoutMs);
 
 }  // namespace zel

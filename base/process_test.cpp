@@ -48,8 +48,8 @@ std::filesystem::path child_program() {
 }
 
 TEST(Process, RunAndCaptureGetsOutputAndExitCode) {
-    const auto r = run_and_capture(child_program(),
-                                   {"echo", "7", "two words", "q\"uote", "Kamar \xC2\xB7 TV"}, 30000);
+    const auto r = run_and_capture(
+        child_program(), {"echo", "7", "two words", "q\"uote", "Kamar \xC2\xB7 TV"}, 30000);
     ASSERT_TRUE(r.started) << r.err;
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 7);
@@ -70,6 +70,27 @@ TEST(Process, KillEndsARunningChild) {
     child.kill();
     EXPECT_FALSE(child.running());
     EXPECT_TRUE(child.wait(0).has_value());
+}
+
+TEST(Process, TerminateEndsARunningChildWithinItsWait) {
+    ChildProcess child;
+    ASSERT_TRUE(child.start(child_program(), {"sleep"}, {})) << child.error();
+    EXPECT_TRUE(child.terminate(3000));
+    EXPECT_FALSE(child.running());
+}
+
+TEST(Process, VerbatimWindowsCommandLineReachesTheChild) {
+    // On Linux the line is ignored and the argument list is used.
+    const std::string program = path_to_utf8(child_program());
+    ChildProcess child;
+    ChildProcess::Options options;
+    options.captureOutput = true;
+    options.windowsCommandLine = "\"" + program + "\" echo 0 \"a \\\"b\\\"\"";
+    ASSERT_TRUE(child.start(child_program(), {"echo", "0", "a \"b\""}, options)) << child.error();
+    ASSERT_EQ(child.wait(30000), 0);
+    std::string out = child.standardOutput();
+    std::erase(out, '\r');
+    EXPECT_EQ(out, "a \"b\"\n");
 }
 
 TEST(Process, MissingProgramIsReported) {

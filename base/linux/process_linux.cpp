@@ -18,7 +18,9 @@ extern char** environ;
 
 namespace zel {
 
-uint32_t current_process_id() { return uint32_t(::getpid()); }
+uint32_t current_process_id() {
+    return uint32_t(::getpid());
+}
 
 std::vector<std::string> utf8_command_line(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
@@ -159,7 +161,9 @@ bool ChildProcess::start(const std::filesystem::path& program, const std::vector
     return true;
 }
 
-bool ChildProcess::running() { return impl_->pid > 0 && !impl_->poll(); }
+bool ChildProcess::running() {
+    return impl_->pid > 0 && !impl_->poll();
+}
 
 std::optional<int> ChildProcess::wait(int timeoutMs) {
     if (impl_->pid <= 0) return std::nullopt;
@@ -182,7 +186,54 @@ void ChildProcess::kill() {
     }
 }
 
-uint32_t ChildProcess::pid() const { return impl_->pid > 0 ? uint32_t(impl_->pid) : 0; }
+bool ChildProcess::terminate(int waitMs) {
+    if (impl_->pid <= 0 || impl_->poll()) return true;
+    ::kill(impl_->pid, SIGKILL);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (!impl_->poll()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool launch_detached(const std::filesystem::path& program, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDirectory) {
+    std::vector<std::string> argvStore{program.string()};
+    argvStore.insert(argvStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (!workingDirectory.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    }
+    // Its own session, so a terminal's Ctrl-C aimed at us does not reach it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    const int rc =
+        ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0) return false;
+    // Reaped by a detached thread so it never lingers as a zombie.
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+    return true;
+}
+
+uint32_t ChildProcess::pid() const {
+    return impl_->pid > 0 ? uint32_t(impl_->pid) : 0;
+}
 
 std::string ChildProcess::standardOutput() {
     std::lock_guard<std::mutex> g(impl_->lock);

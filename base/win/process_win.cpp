@@ -1,12 +1,13 @@
 #include <windows.h>
+
 #include <psapi.h>
 #include <shellapi.h>
 
 #include <mutex>
 #include <thread>
 
-#include "base/process.h"
 #include "base/fs.h"
+#include "base/process.h"
 #include "base/text.h"
 
 namespace zel {
@@ -17,7 +18,9 @@ uint64_t filetime_value(const FILETIME& f) {
 }
 }  // namespace
 
-uint32_t current_process_id() { return uint32_t(::GetCurrentProcessId()); }
+uint32_t current_process_id() {
+    return uint32_t(::GetCurrentProcessId());
+}
 
 std::vector<std::string> utf8_command_line(int, char**) {
     int count = 0;
@@ -101,8 +104,11 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::start(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const Options& options) {
-    std::string commandLine = quote_windows_argument(path_to_utf8(program));
-    for (const auto& a : args) commandLine += " " + quote_windows_argument(a);
+    std::string commandLine = options.windowsCommandLine;
+    if (commandLine.empty()) {
+        commandLine = quote_windows_argument(path_to_utf8(program));
+        for (const auto& a : args) commandLine += " " + quote_windows_argument(a);
+    }
     std::wstring wide;
     {
         const std::u16string u16 = utf8_to_utf16(commandLine);
@@ -111,8 +117,9 @@ bool ChildProcess::start(const std::filesystem::path& program, const std::vector
 
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               &inherit, OPEN_EXISTING, 0, nullptr);
+    HANDLE nul =
+        ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherit, OPEN_EXISTING, 0, nullptr);
     if (options.captureOutput) {
         if (!::CreatePipe(&outRead, &outWrite, &inherit, 0) ||
             !::CreatePipe(&errRead, &errWrite, &inherit, 0)) {
@@ -129,7 +136,8 @@ bool ChildProcess::start(const std::filesystem::path& program, const std::vector
     si.hStdOutput = options.captureOutput ? outWrite : nul;
     si.hStdError = options.captureOutput ? errWrite : nul;
     const std::wstring dir = options.workingDirectory.wstring();
-    const BOOL ok = ::CreateProcessW(program.c_str(), wide.data(), nullptr, nullptr, TRUE,
+    const wchar_t* application = options.windowsCommandLine.empty() ? program.c_str() : nullptr;
+    const BOOL ok = ::CreateProcessW(application, wide.data(), nullptr, nullptr, TRUE,
                                      options.hideWindow ? CREATE_NO_WINDOW : 0, nullptr,
                                      dir.empty() ? nullptr : dir.c_str(), &si, &impl_->info);
     const DWORD startError = ::GetLastError();
@@ -150,7 +158,9 @@ bool ChildProcess::start(const std::filesystem::path& program, const std::vector
     return true;
 }
 
-bool ChildProcess::running() { return impl_->started && !impl_->poll(0); }
+bool ChildProcess::running() {
+    return impl_->started && !impl_->poll(0);
+}
 
 std::optional<int> ChildProcess::wait(int timeoutMs) {
     if (!impl_->started) return std::nullopt;
@@ -165,7 +175,34 @@ void ChildProcess::kill() {
     impl_->poll(INFINITE);
 }
 
-uint32_t ChildProcess::pid() const { return impl_->started ? uint32_t(impl_->info.dwProcessId) : 0; }
+bool ChildProcess::terminate(int waitMs) {
+    if (!impl_->started || impl_->poll(0)) return true;
+    ::TerminateProcess(impl_->info.hProcess, 0);
+    return impl_->poll(waitMs < 0 ? INFINITE : DWORD(waitMs));
+}
+
+bool launch_detached(const std::filesystem::path& program, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDirectory) {
+    std::string commandLine = quote_windows_argument(path_to_utf8(program));
+    for (const auto& a : args) commandLine += " " + quote_windows_argument(a);
+    const std::u16string u16 = utf8_to_utf16(commandLine);
+    std::wstring wide(u16.begin(), u16.end());
+    const std::wstring dir = workingDirectory.wstring();
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program.c_str(), wide.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          dir.empty() ? nullptr : dir.c_str(), &si, &info)) {
+        return false;
+    }
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    return true;
+}
+
+uint32_t ChildProcess::pid() const {
+    return impl_->started ? uint32_t(impl_->info.dwProcessId) : 0;
+}
 
 std::string ChildProcess::standardOutput() {
     std::lock_guard<std::mutex> g(impl_->lock);
