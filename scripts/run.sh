@@ -1,36 +1,46 @@
 #!/usr/bin/env bash
-# The main job, as far as the engine goes today: build it, start it with a
-# status file, show it listening on TCP 48300, let a client connect and leave,
-# and print the status file before and after. The engine is stopped at the end.
+# The main job: a real stream from a virtual desktop to the reference receiver.
+# Starts Xvfb with changing content (or uses $DISPLAY when ZEL_USE_DISPLAY=1),
+# starts the engine with a status file, lets the reference receiver stream for
+# a few seconds, saves one decoded frame as PNG and prints the receiver's
+# summary and the engine's last status. Everything started here is stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh >/dev/null
 [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
-cmake --build --preset linux --target zel-engine-host >/dev/null
+cmake --build --preset linux --target zel-engine-host zel-receiver >/dev/null
 
-work=$(mktemp -d)
-engine=build/linux/bin/zel-engine-host
-"$engine" --status-file "$work/status.json" --control-file "$work/control.json" \
-  >"$work/engine.out" 2>"$work/engine.err" &
-pid=$!
-cleanup() { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -rf "$work"; }
+out=${ZEL_RUN_OUT:-$PWD/build/run}
+mkdir -p "$out"
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
 
-for _ in $(seq 100); do
-  grep -q "listening" "$work/engine.out" 2>/dev/null && break
-  kill -0 "$pid" 2>/dev/null || { cat "$work/engine.err"; exit 1; }
-  sleep 0.05
-done
-echo "--- engine (pid $pid) says:"
-cat "$work/engine.out"
-echo "--- status.json while waiting for a receiver:"
-cat "$work/status.json"; echo
-echo "--- a client connects to 127.0.0.1:48300 and leaves"
-exec 3<>/dev/tcp/127.0.0.1/48300
-cat <&3 >/dev/null || true
-exec 3<&-
-sleep 0.2
-echo "--- status.json afterwards:"
-cat "$work/status.json"; echo
-kill -0 "$pid" && echo "--- the engine is still listening; stopping it now"
+if [ "${ZEL_USE_DISPLAY:-0}" != 1 ]; then
+  for n in $(seq 60 90); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
+  Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+  # Changing content: the desktop background cycles through colours.
+  ( while true; do for c in red green blue yellow magenta cyan; do
+      xsetroot -solid "$c" 2>/dev/null || exit 0; sleep 0.1; done; done ) &
+  pids+=($!)
+fi
+
+build/linux/bin/zel-engine-host --status-file "$out/status.json" >"$out/engine.out" 2>"$out/engine.err" &
+pids+=($!)
+for _ in $(seq 100); do grep -q listening "$out/engine.out" 2>/dev/null && break; sleep 0.05; done
+
+echo "--- engine:"
+cat "$out/engine.out"
+echo "--- reference receiver, 4 seconds over UDP:"
+build/linux/bin/zel-receiver --duration 4 --save-frame 60 --png "$out/frame.png" --json "$out/summary.json" >/dev/null
+cat "$out/summary.json"; echo
+sleep 0.3
+echo "--- engine console:"
+cat "$out/engine.out"
+echo "--- engine status after the session:"
+cat "$out/status.json"; echo
+echo "--- decoded frame saved as $out/frame.png"
