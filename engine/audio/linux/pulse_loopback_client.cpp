@@ -36,32 +36,32 @@ constexpr SpeakerPosition kSpeakers[] = {
 // the frames look like a Windows mix format with a channel mask. Pulse
 // remaps the monitor's channels into that order.
 struct RecordFormat {
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     pa_channel_map map{};
     DeviceFormat device;
 };
 
 RecordFormat record_format(const PulseSink& sink) {
     RecordFormat r;
-    r.spec.rate = sink.sampleSpec.rate;
+    r.sampleFormat.rate = sink.sampleSpec.rate;
     switch (sink.sampleSpec.format) {
         case PA_SAMPLE_S16LE:
-            r.spec.format = PA_SAMPLE_S16LE;
+            r.sampleFormat.format = PA_SAMPLE_S16LE;
             r.device.encoding = SampleEncoding::Integer;
             r.device.bitsPerSample = 16;
             break;
         case PA_SAMPLE_S24LE:
-            r.spec.format = PA_SAMPLE_S24LE;
+            r.sampleFormat.format = PA_SAMPLE_S24LE;
             r.device.encoding = SampleEncoding::Integer;
             r.device.bitsPerSample = 24;
             break;
         case PA_SAMPLE_S32LE:
-            r.spec.format = PA_SAMPLE_S32LE;
+            r.sampleFormat.format = PA_SAMPLE_S32LE;
             r.device.encoding = SampleEncoding::Integer;
             r.device.bitsPerSample = 32;
             break;
         default:
-            r.spec.format = PA_SAMPLE_FLOAT32LE;
+            r.sampleFormat.format = PA_SAMPLE_FLOAT32LE;
             r.device.encoding = SampleEncoding::Float;
             r.device.bitsPerSample = 32;
             break;
@@ -85,8 +85,8 @@ RecordFormat record_format(const PulseSink& sink) {
             if (mask & s.bit) r.map.map[r.map.channels++] = s.position;
         }
     }
-    r.spec.channels = r.map.channels;
-    r.device.sampleRate = r.spec.rate;
+    r.sampleFormat.channels = r.map.channels;
+    r.device.sampleRate = r.sampleFormat.rate;
     r.device.channels = r.map.channels;
     r.device.blockAlign = static_cast<uint16_t>(r.map.channels * (r.device.bitsPerSample / 8));
     r.device.channelMask = mask;
@@ -125,14 +125,14 @@ class PulseLoopbackClient : public LoopbackCaptureClient {
     DeviceFormat mixFormat() override { return format_.device; }
 
     void start() override {
-        stream_ = pa_stream_new(connection_->context(), "ZEL Stream loopback", &format_.spec,
+        stream_ = pa_stream_new(connection_->context(), "ZEL Stream loopback", &format_.sampleFormat,
                                 &format_.map);
         if (stream_ == nullptr)
             throw EngineError(0, connection_->failure("Create PulseAudio stream"));
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &format_.spec));
+        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &format_.sampleFormat));
         // Pinned to the sink's monitor: a vanished sink ends the stream
         // rather than moving it to some other source.
         const auto flags =
