@@ -173,34 +173,12 @@ bool DesktopCapture::pointerMoved() {
 }
 
 void DesktopCapture::composeCursor() {
-    XFixesCursorImage* c = XFixesGetCursorImage(x_.display);
-    if (!c) return;
-    cursorX_ = c->x;
-    cursorY_ = c->y;
-    cursorSerial_ = long(c->cursor_serial);
-    const int left = c->x - c->xhot - originX_;
-    const int top = c->y - c->yhot - originY_;
-    if (left < int(captureWidth_) && top < int(captureHeight_)) {
-        for (int cy = 0; cy < c->height; ++cy) {
-            const int y = top + cy;
-            if (y < 0 || y >= int(captureHeight_)) continue;
-            uint8_t* row = texture_.row(uint32_t(y));
-            for (int cx = 0; cx < c->width; ++cx) {
-                const int x = left + cx;
-                if (x < 0 || x >= int(captureWidth_)) continue;
-                // Premultiplied ARGB, one pixel per unsigned long.
-                const unsigned long argb = c->pixels[cy * c->width + cx];
-                const unsigned a = (argb >> 24) & 0xFF;
-                if (a == 0) continue;
-                uint8_t* p = row + x * 4;
-                const unsigned keep = 255 - a;
-                p[0] = uint8_t((argb & 0xFF) + p[0] * keep / 255);
-                p[1] = uint8_t(((argb >> 8) & 0xFF) + p[1] * keep / 255);
-                p[2] = uint8_t(((argb >> 16) & 0xFF) + p[2] * keep / 255);
-            }
-        }
+    PointerState state;
+    if (draw_x11_pointer(x_.display, texture_, originX_, originY_, &state)) {
+        cursorX_ = state.x;
+        cursorY_ = state.y;
+        cursorSerial_ = long(state.serial);
     }
-    XFree(c);
 }
 
 CapturedFrame DesktopCapture::acquireFrame(uint32_t timeoutMs) {

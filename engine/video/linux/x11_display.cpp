@@ -1,5 +1,6 @@
 #include "engine/video/linux/x11_display.h"
 
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <atomic>
@@ -52,6 +53,35 @@ X11Connection::~X11Connection() {
 int take_x_error(Display* display) {
     XSync(display, False);
     return lastError.exchange(0);
+}
+
+bool draw_x11_pointer(Display* display, CpuImage& image, int originX, int originY,
+                      PointerState* state) {
+    XFixesCursorImage* c = XFixesGetCursorImage(display);
+    if (!c) return false;
+    if (state) *state = {c->x, c->y, c->cursor_serial};
+    const int left = c->x - c->xhot - originX;
+    const int top = c->y - c->yhot - originY;
+    for (int cy = 0; cy < c->height; ++cy) {
+        const int y = top + cy;
+        if (y < 0 || y >= int(image.height)) continue;
+        uint8_t* row = image.row(uint32_t(y));
+        for (int cx = 0; cx < c->width; ++cx) {
+            const int x = left + cx;
+            if (x < 0 || x >= int(image.width)) continue;
+            // One premultiplied ARGB pixel per unsigned long.
+            const unsigned long argb = c->pixels[cy * c->width + cx];
+            const unsigned a = (argb >> 24) & 0xFF;
+            if (a == 0) continue;
+            uint8_t* p = row + x * 4;
+            const unsigned keep = 255 - a;
+            p[0] = uint8_t((argb & 0xFF) + p[0] * keep / 255);
+            p[1] = uint8_t(((argb >> 8) & 0xFF) + p[1] * keep / 255);
+            p[2] = uint8_t(((argb >> 16) & 0xFF) + p[2] * keep / 255);
+        }
+    }
+    XFree(c);
+    return true;
 }
 
 std::vector<DisplayInfo> list_x11_displays(Display* display) {

@@ -26,6 +26,18 @@ struct X11Connection {
 // Returns and clears the code of the last protocol error (0 when none).
 int take_x_error(Display* display);
 
+// Blends the pointer (XFixes' premultiplied ARGB cursor image) into a BGRA
+// image whose top-left corner is at (originX, originY) in root coordinates;
+// the part outside the image is clipped. Returns the pointer's position and
+// cursor serial for change detection (false when there is no cursor image).
+struct PointerState {
+    int x = 0;
+    int y = 0;
+    unsigned long serial = 0;
+};
+bool draw_x11_pointer(Display* display, CpuImage& image, int originX, int originY,
+                      PointerState* state = nullptr);
+
 // The monitors of the screen as RandR reports them, or one display covering
 // the whole screen when RandR has none.
 std::vector<DisplayInfo> list_x11_displays(Display* display);

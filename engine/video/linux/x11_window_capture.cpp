@@ -228,29 +228,11 @@ private:
     }
 
     void drawCursor() {
-        Display* d = x_.display;
         int wx = 0, wy = 0;
         Window child = 0;
-        if (!XTranslateCoordinates(d, window_, x_.root, 0, 0, &wx, &wy, &child)) return;
-        XFixesCursorImage* c = XFixesGetCursorImage(d);
-        if (!c) return;
-        const int left = c->x - c->xhot - wx, top = c->y - c->yhot - wy;
-        for (int cy = 0; cy < c->height; ++cy) {
-            const int y = top + cy;
-            if (y < 0 || y >= int(texture_.height)) continue;
-            for (int cx = 0; cx < c->width; ++cx) {
-                const int x = left + cx;
-                if (x < 0 || x >= int(texture_.width)) continue;
-                const unsigned long argb = c->pixels[cy * c->width + cx];
-                const unsigned a = (argb >> 24) & 0xFF;
-                if (!a) continue;
-                uint8_t* p = texture_.row(uint32_t(y)) + x * 4;
-                p[0] = uint8_t((argb & 0xFF) + p[0] * (255 - a) / 255);
-                p[1] = uint8_t(((argb >> 8) & 0xFF) + p[1] * (255 - a) / 255);
-                p[2] = uint8_t(((argb >> 16) & 0xFF) + p[2] * (255 - a) / 255);
-            }
+        if (XTranslateCoordinates(x_.display, window_, x_.root, 0, 0, &wx, &wy, &child)) {
+            draw_x11_pointer(x_.display, texture_, wx, wy);
         }
-        XFree(c);
     }
 
     X11Connection x_;
