@@ -19,7 +19,7 @@ trap cleanup EXIT
 
 if [ "${ZEL_USE_DISPLAY:-0}" != 1 ]; then
   for n in $(seq 60 90); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
-  Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$n" -noreset -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
   pids+=($!)
   export DISPLAY=":$n"
   for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done

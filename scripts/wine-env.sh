@@ -14,7 +14,7 @@ wine_env_start() {
   for n in $(seq 91 140); do
     if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then break; fi
   done
-  Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$n" -noreset -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
   ZEL_WINE_XVFB_PID=$!
   export DISPLAY=":$n"
   if [ ! -f "$WINEPREFIX/.zel-ready" ]; then

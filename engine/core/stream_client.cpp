@@ -222,7 +222,7 @@ StreamClientResult stream_client(net::Socket& socket, const EngineSettings& sett
     IntervalCounters previous;
     double rttMs = 0, avSyncMs = 0, audioBufferedMs = 0, receiverAudioSampleRate = 0;
     int64_t decoderQueue = 0, mediaQueue = 0, audioUnderruns = 0;
-    std::optional<ReceiverEvents::Audio> lastAudioReport;
+    std::optional<protocol::AudioReport> lastAudioReport;
     std::optional<double> startupMs, referenceRecoveryMs;
     std::optional<ReceiverEvents::Health> health;
 

@@ -317,18 +317,12 @@ void ReceiverConnection::handleFeedback(std::span<const uint8_t> datagram, Recei
         case protocol::kInputEvent:
             acceptInput(message->input, events);
             break;
-        case protocol::kTransportReport: {
-            const auto& t = message->transport;
-            events.transport = ReceiverEvents::Transport{
-                t.rttUs, t.received, t.lost, t.decoderQueue, t.mediaQueue, t.timestampUs};
+        case protocol::kTransportReport:
+            events.transport = message->transport;
             break;
-        }
-        case protocol::kAudioReport: {
-            const auto& a = message->audio;
-            events.audio = ReceiverEvents::Audio{a.avSyncUs, a.underruns, a.samplesPlayed,
-                                                 a.samplesBuffered, a.timestampUs};
+        case protocol::kAudioReport:
+            events.audio = message->audio;
             break;
-        }
         case protocol::kDecoderStarted:
             events.decoderStartedUs = message->elapsedUs;
             break;

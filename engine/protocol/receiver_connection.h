@@ -18,21 +18,6 @@ namespace zel {
 
 // What the receiver sent in one session loop turn.
 struct ReceiverEvents {
-    struct Transport {
-        uint32_t rttUs = 0;
-        uint32_t received = 0;
-        uint32_t lost = 0;
-        uint16_t decoderQueue = 0;
-        uint16_t mediaQueue = 0;
-        uint64_t timestampUs = 0;
-    };
-    struct Audio {
-        int32_t avSyncUs = 0;
-        uint32_t underruns = 0;
-        uint32_t samplesPlayed = 0;
-        uint32_t samplesBuffered = 0;
-        uint64_t timestampUs = 0;
-    };
     struct Health {
         double fps = 0;
         uint32_t targetFps = 0;
@@ -46,9 +31,9 @@ struct ReceiverEvents {
 
     bool keyFrameRequested = false;
     bool endRequested = false;
-    std::vector<RemoteInputEvent> inputEvents;  // accepted events in arrival order
-    std::optional<Transport> transport;         // the last report of each kind this turn
-    std::optional<Audio> audio;
+    std::vector<RemoteInputEvent> inputEvents;           // accepted events in arrival order
+    std::optional<protocol::TransportReport> transport;  // the last report of each kind this turn
+    std::optional<protocol::AudioReport> audio;
     std::optional<uint32_t> decoderStartedUs;
     std::optional<uint32_t> referenceRecoveredUs;
     std::optional<Health> health;

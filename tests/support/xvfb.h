@@ -24,7 +24,7 @@ public:
         ChildProcess::Options options;
         options.captureOutput = true;
         if (!server_.start("/usr/bin/Xvfb",
-                           {"-displayfd", "1", "-screen", "0", size, "-nolisten", "tcp"}, options)) {
+                           {"-displayfd", "1", "-noreset", "-screen", "0", size, "-nolisten", "tcp"}, options)) {
             return;
         }
         ok_ = eventually([&] { return server_.standardOutput().find('\n') != std::string::npos; },
