@@ -59,6 +59,20 @@ class LibavVideoDecoder : public VideoDecoder {
                                  AVPixelFormat(picture_->format), picture_->width, picture_->height,
                                  AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (!sws_) return false;
+        // Convert with the colour space and range the stream declares, as a TV
+        // does; swscale's default (BT.601) would shift the colours of an HD
+        // stream. Streams that declare nothing are taken as HD ones are.
+        int space = SWS_CS_ITU709;
+        switch (picture_->colorspace) {
+            case AVCOL_SPC_BT470BG:
+            case AVCOL_SPC_SMPTE170M: space = SWS_CS_ITU601; break;
+            case AVCOL_SPC_BT2020_NCL:
+            case AVCOL_SPC_BT2020_CL: space = SWS_CS_BT2020; break;
+            default: break;
+        }
+        const int fullRange = picture_->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+        const int* table = sws_getCoefficients(space);
+        sws_setColorspaceDetails(sws_, table, fullRange, table, 1, 0, 1 << 16, 1 << 16);
         width = uint32_t(picture_->width);
         height = uint32_t(picture_->height);
         rgb.assign(size_t(width) * height * 3, 0);
