@@ -140,6 +140,7 @@ class Session {
                     throw Failure{3, "the engine sent media before stream metadata"};
                 }
                 metadata_ = packet->metadata;
+                s_.metadataTag = packet->tag;
                 break;
             }
             if (parser_.failed()) throw Failure{3, parser_.error()};
@@ -285,6 +286,7 @@ class Session {
             switch (packet->kind) {
                 case TcpStreamParser::Kind::VideoV1:
                 case TcpStreamParser::Kind::VideoV2:
+                    s_.tcpVideoTag = packet->tag;
                     onVideo(packet->sequence, packet->timestampUs,
                             holds_idr(packet->payload, metadata_->codecId), packet->payload);
                     break;

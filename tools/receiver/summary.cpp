@@ -49,6 +49,8 @@ std::string summary_json(const ReceiverSummary& s) {
     j += ",\"error\":" + text(s.error);
     j += ",\"endReason\":" + text(s.endReason);
     j += ",\"transport\":" + text(s.transport);
+    j += ",\"metadataTag\":" + text(s.metadataTag);
+    j += ",\"tcpVideoTag\":" + text(s.tcpVideoTag);
     j += ",\"width\":" + number(uint64_t(s.width));
     j += ",\"height\":" + number(uint64_t(s.height));
     j += ",\"fps\":" + number(uint64_t(s.fps));

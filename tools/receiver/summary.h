@@ -16,6 +16,8 @@ struct ReceiverSummary {
     std::string error;      // why it failed; empty when ok
     std::string endReason;  // "control", "engine-closed", "duration", ...
     std::string transport;  // "udp" or "tcp"
+    std::string metadataTag;  // "ZEL1" or "ZEL2"
+    std::string tcpVideoTag;  // "SFR1" or "SFR2" when video came over TCP
     uint16_t width = 0, height = 0, fps = 0;
     uint8_t audioChannels = 0, codecId = 0;
     double durationSeconds = 0;

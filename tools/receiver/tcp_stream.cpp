@@ -37,6 +37,7 @@ std::optional<TcpStreamParser::Packet> TcpStreamParser::next() {
         return std::nullopt;
     }
     if (available < headerSize) return std::nullopt;
+    packet.tag.assign(reinterpret_cast<const char*>(p), 4);
     const std::span<const uint8_t> header(p, headerSize);
     if (is("SERR")) {
         packet.kind = Kind::Refusal;

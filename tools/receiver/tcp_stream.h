@@ -18,6 +18,7 @@ class TcpStreamParser {
     enum class Kind { Metadata, Refusal, VideoV1, VideoV2, Audio };
     struct Packet {
         Kind kind = Kind::Metadata;
+        std::string tag;  // the packet's four-character tag
         protocol::StreamMetadata metadata;
         uint8_t refusalCode = 0;
         uint32_t sequence = 0;
