@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/audio_analysis.h"
+
 namespace zel {
 
 // Decodes packets of the stream with libopus's own decoders, as a receiver
@@ -40,16 +42,5 @@ class OpusTestDecoder {
     int channels_;
     OpusMSDecoder* decoder_ = nullptr;
 };
-
-// Root mean square of one channel of interleaved audio.
-inline double channel_rms(const std::vector<float>& pcm, int channels, int channel,
-                          size_t firstFrame = 0) {
-    double sum = 0;
-    size_t n = 0;
-    for (size_t i = firstFrame * channels + channel; i < pcm.size(); i += channels, ++n) {
-        sum += double(pcm[i]) * pcm[i];
-    }
-    return n ? std::sqrt(sum / n) : 0.0;
-}
 
 }  // namespace zel
