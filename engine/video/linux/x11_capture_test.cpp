@@ -109,6 +109,41 @@ TEST_F(X11Capture, CursorRequestsFollowCapability) {
     EXPECT_TRUE(drawing->cursorVisible());
 }
 
+// The pointer is blended onto the picture and taken off again without a
+// trace: when hidden, when it moves and when the screen under it changes.
+TEST_F(X11Capture, DrawnPointerLeavesNoTrace) {
+    Painter painter;
+    const Window white = painter.window(0, 0, 640, 480, 0xFFFFFF);
+    const auto display = selectPrimaryDisplay();
+    auto plain = create_desktop_capture(display, false, {});
+    auto drawing = create_desktop_capture(display, true, {});
+    auto differing = [](const CpuImage& a, const CpuImage& b) {
+        size_t n = 0;
+        for (size_t i = 0; i < a.pixels.size(); ++i) n += a.pixels[i] != b.pixels[i];
+        return n;
+    };
+    ASSERT_GT(differing(*plain->texture(), *drawing->texture()), 0u) << "the pointer is drawn";
+    drawing->setCursorVisible(false);
+    EXPECT_EQ(differing(*plain->texture(), *drawing->texture()), 0u);
+    drawing->setCursorVisible(true);
+    const auto drawnBefore = drawing->texture()->pixels;
+
+    XWarpPointer(painter.d, None, DefaultRootWindow(painter.d), 0, 0, 0, 0, 500, 400);
+    XSync(painter.d, False);
+    EXPECT_TRUE(drawing->acquireFrame(0).isNew) << "a moved pointer makes a new picture";
+    EXPECT_NE(drawing->texture()->pixels, drawnBefore);
+    drawing->setCursorVisible(false);
+    EXPECT_EQ(differing(*plain->texture(), *drawing->texture()), 0u) << "no trace at either place";
+
+    drawing->setCursorVisible(true);
+    painter.recolour(white, 0x0000FF);
+    ASSERT_TRUE(drawing->acquireFrame(1000).isNew);
+    ASSERT_TRUE(plain->acquireFrame(1000).isNew);
+    EXPECT_EQ(bgr(*drawing->texture(), 100, 100), std::make_tuple(255, 0, 0));
+    drawing->setCursorVisible(false);
+    EXPECT_EQ(differing(*plain->texture(), *drawing->texture()), 0u);
+}
+
 TEST_F(X11Capture, WindowSourceFindsCapturesAndNoticesChanges) {
     Painter painter;
     painter.window(0, 0, 100, 60, 0x0000FF, "small");

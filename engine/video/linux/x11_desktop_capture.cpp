@@ -91,9 +91,7 @@ DesktopCapture::DesktopCapture(const DisplaySelection& selection, bool cursorCap
     texture_.stride = captureWidth_ * 4;
     texture_.planeHeight = captureHeight_;
     texture_.pixels.assign(size_t(texture_.stride) * captureHeight_, 0);
-    clean_ = texture_.pixels;
     if (!grab()) throw EngineError(0, "Desktop texture could not be read from the X server");
-    std::memcpy(texture_.pixels.data(), clean_.data(), clean_.size());
     if (cursorVisible_) composeCursor();
     dirty_ = false;
 }
@@ -145,7 +143,7 @@ void DesktopCapture::checkLayout() {
     }
 }
 
-bool DesktopCapture::grab() {
+bool DesktopCapture::grab(bool* changed) {
     Display* d = x_.display;
     if (useShm_) {
         if (!XShmGetImage(d, x_.root, image_, originX_, originY_, AllPlanes)) return false;
@@ -156,10 +154,15 @@ bool DesktopCapture::grab() {
         if (!image_) return false;
     }
     if (image_->bits_per_pixel != 32) return false;
+    // The picture goes straight into the texture: one copy a frame. The
+    // pointer drawn on the previous picture is taken off first so that an
+    // unchanged screen compares equal.
+    underPointer_.restore(texture_);
     const size_t rowBytes = size_t(captureWidth_) * 4;
     for (uint32_t y = 0; y < captureHeight_; ++y) {
-        std::memcpy(clean_.data() + y * rowBytes, image_->data + size_t(y) * image_->bytes_per_line,
-                    rowBytes);
+        const char* source = image_->data + size_t(y) * image_->bytes_per_line;
+        if (changed && !*changed) *changed = std::memcmp(texture_.row(y), source, rowBytes) != 0;
+        std::memcpy(texture_.row(y), source, rowBytes);
     }
     return true;
 }
@@ -174,7 +177,7 @@ bool DesktopCapture::pointerMoved() {
 
 void DesktopCapture::composeCursor() {
     PointerState state;
-    if (draw_x11_pointer(x_.display, texture_, originX_, originY_, &state)) {
+    if (draw_x11_pointer(x_.display, texture_, originX_, originY_, &state, &underPointer_)) {
         cursorX_ = state.x;
         cursorY_ = state.y;
         cursorSerial_ = long(state.serial);
@@ -204,15 +207,16 @@ CapturedFrame DesktopCapture::acquireFrame(uint32_t timeoutMs) {
     }
     // Without XDamage every call reads the screen and compares.
     bool changed = false;
-    if (dirty_ || !haveDamage_) {
+    const bool grabbed = dirty_ || !haveDamage_;
+    if (grabbed) {
         dirty_ = false;
-        const std::vector<uint8_t> previous = haveDamage_ ? std::vector<uint8_t>() : clean_;
-        if (!grab()) throw EngineError(0, "Desktop texture could not be read from the X server");
-        changed = haveDamage_ || previous != clean_;
+        changed = haveDamage_;
+        if (!grab(&changed)) throw EngineError(0, "Desktop texture could not be read from the X server");
     }
     const bool moved = cursorVisible_ && pointerMoved();
-    if (changed || moved) {
-        std::memcpy(texture_.pixels.data(), clean_.data(), clean_.size());
+    // A fresh grab has no pointer on it, even when nothing else changed.
+    if (changed || moved || grabbed) {
+        underPointer_.restore(texture_);
         if (cursorVisible_) composeCursor();
     }
     return {&texture_, steady_now_us(), changed || moved};
@@ -222,7 +226,7 @@ bool DesktopCapture::setCursorVisible(bool visible) {
     if (visible && !cursorCapable_) return false;
     if (visible != cursorVisible_) {
         cursorVisible_ = visible;
-        std::memcpy(texture_.pixels.data(), clean_.data(), clean_.size());
+        underPointer_.restore(texture_);
         if (cursorVisible_) composeCursor();
     }
     return true;

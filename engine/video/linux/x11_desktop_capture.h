@@ -32,7 +32,9 @@ public:
 private:
     void handleEvents();
     void checkLayout();
-    bool grab();
+    // Reads the screen into the texture; *changed (when given) becomes true
+    // if any pixel differs from the previous picture.
+    bool grab(bool* changed = nullptr);
     bool pointerMoved();
     void composeCursor();
 
@@ -61,7 +63,7 @@ private:
 
     CpuDevice device_;
     CpuImage texture_;
-    std::vector<uint8_t> clean_;  // the last grab without the pointer
+    SavedArea underPointer_;  // what the drawn pointer covers
     long cursorSerial_ = -1;
     int cursorX_ = -100000;
     int cursorY_ = -100000;

@@ -3,8 +3,10 @@
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstring>
 #include <string>
 
 #include "base/engine_error.h"
@@ -55,13 +57,33 @@ int take_x_error(Display* display) {
     return lastError.exchange(0);
 }
 
+void SavedArea::restore(CpuImage& image) {
+    for (int row = 0; row < height; ++row) {
+        std::memcpy(image.row(uint32_t(y + row)) + size_t(x) * 4,
+                    pixels.data() + size_t(row) * size_t(width) * 4, size_t(width) * 4);
+    }
+    width = height = 0;
+}
+
 bool draw_x11_pointer(Display* display, CpuImage& image, int originX, int originY,
-                      PointerState* state) {
+                      PointerState* state, SavedArea* covered) {
     XFixesCursorImage* c = XFixesGetCursorImage(display);
     if (!c) return false;
     if (state) *state = {c->x, c->y, c->cursor_serial};
     const int left = c->x - c->xhot - originX;
     const int top = c->y - c->yhot - originY;
+    if (covered) {
+        covered->x = std::clamp(left, 0, int(image.width));
+        covered->y = std::clamp(top, 0, int(image.height));
+        covered->width = std::clamp(left + int(c->width), 0, int(image.width)) - covered->x;
+        covered->height = std::clamp(top + int(c->height), 0, int(image.height)) - covered->y;
+        covered->pixels.resize(size_t(covered->width) * size_t(covered->height) * 4);
+        for (int row = 0; row < covered->height; ++row) {
+            std::memcpy(covered->pixels.data() + size_t(row) * size_t(covered->width) * 4,
+                        image.row(uint32_t(covered->y + row)) + size_t(covered->x) * 4,
+                        size_t(covered->width) * 4);
+        }
+    }
     for (int cy = 0; cy < c->height; ++cy) {
         const int y = top + cy;
         if (y < 0 || y >= int(image.height)) continue;

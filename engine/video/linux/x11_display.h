@@ -35,8 +35,16 @@ struct PointerState {
     int y = 0;
     unsigned long serial = 0;
 };
+// The pixels of a rectangle of a BGRA image, kept so that what a drawn pointer
+// covered can be put back without reading the whole picture again.
+struct SavedArea {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    void restore(CpuImage& image);
+};
+// `covered`, when given, receives what the pointer is drawn over.
 bool draw_x11_pointer(Display* display, CpuImage& image, int originX, int originY,
-                      PointerState* state = nullptr);
+                      PointerState* state = nullptr, SavedArea* covered = nullptr);
 
 // The monitors of the screen as RandR reports them, or one display covering
 // the whole screen when RandR has none.
