@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <thread>
 
@@ -30,6 +31,33 @@ constexpr uint64_t kSecond = 1'000'000'000ull;
 // The first picture normally arrives within a frame or two; a source that
 // stays silent this long is broken rather than slow.
 constexpr uint64_t kFirstPictureLimitNs = 10 * kSecond;
+
+// Per-frame timings for the end-to-end benchmark, kept only when the
+// environment variable ZEL_ENGINE_FRAME_LOG names a file: one line per sent
+// frame with its sequence, capture and sent times (steady clock,
+// microseconds), encoded size and key-frame flag.
+class FrameTimingLog {
+  public:
+    FrameTimingLog() {
+        const char* path = std::getenv("ZEL_ENGINE_FRAME_LOG");
+        if (path != nullptr && *path != 0) file_ = std::fopen(path, "a");
+    }
+    ~FrameTimingLog() {
+        if (file_) std::fclose(file_);
+    }
+    FrameTimingLog(const FrameTimingLog&) = delete;
+    FrameTimingLog& operator=(const FrameTimingLog&) = delete;
+    void sent(uint32_t sequence, const EncodedVideoFrame& frame) {
+        if (!file_) return;
+        std::fprintf(file_, "%u %llu %llu %zu %d\n", sequence,
+                     static_cast<unsigned long long>(frame.timestampUs),
+                     static_cast<unsigned long long>(steady_now_us()), frame.data.size(),
+                     frame.keyFrame ? 1 : 0);
+    }
+
+  private:
+    std::FILE* file_ = nullptr;
+};
 
 std::string hex(uint32_t v) {
     char buffer[16];
@@ -214,6 +242,7 @@ StreamClientResult stream_client(net::Socket& socket, const EngineSettings& sett
     bool inputAnnounced = false;
     bool decoderStarted = false;
     uint32_t frameSequence = 0;
+    FrameTimingLog frameLog;
 
     // Interval figures for the periodic status writes.
     uint64_t intervalStart = sessionStart;
@@ -344,7 +373,10 @@ StreamClientResult stream_client(net::Socket& socket, const EngineSettings& sett
         }
 
         // 10. Send.
-        if (encoded.hasOutput && !connection.sendVideoFrame(encoded)) break;
+        if (encoded.hasOutput) {
+            if (!connection.sendVideoFrame(encoded)) break;
+            frameLog.sent(frameSequence, encoded);
+        }
 
         // 11. Count, and the periodic status write.
         ++frames;

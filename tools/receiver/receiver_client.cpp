@@ -255,9 +255,17 @@ class Session {
         if (reply && reply->type == kClockReply && d.size() == 32 && reply->pingClockUs != 0) {
             const uint64_t t = now();
             const uint64_t rtt = t - reply->pingClockUs;
-            // The engine read its clock about half a round trip ago.
-            s_.clockOffsetUs = int64_t(reply->pingFree + rtt / 2 - t);
-            s_.clockSynced = true;
+            // The engine read its clock somewhere within the round trip; it
+            // answers pings once per frame, so the round trip varies by up to
+            // a frame and only the shortest ones bound the offset tightly.
+            // The best round trip ages a little with every ping so that a
+            // changed path is followed.
+            bestRttUs_ = std::min(bestRttUs_ + kRttAgingUs, UINT64_MAX - kRttAgingUs);
+            if (rtt <= bestRttUs_) {
+                bestRttUs_ = rtt;
+                s_.clockOffsetUs = int64_t(reply->pingFree + rtt / 2 - t);
+                s_.clockSynced = true;
+            }
             s_.rttMs = double(rtt) / 1000.0;
             rttUs_ = uint32_t(std::min<uint64_t>(rtt, UINT32_MAX));
         }
@@ -455,6 +463,8 @@ class Session {
     uint64_t reportedReceived_ = 0, reportedLost_ = 0;
     uint64_t healthStartUs_ = 0, healthFrames_ = 0, healthReceived_ = 0, healthLost_ = 0;
     uint32_t rttUs_ = 0;
+    static constexpr uint64_t kRttAgingUs = 100;
+    uint64_t bestRttUs_ = UINT64_MAX - kRttAgingUs;
     bool decoderStartedSent_ = false;
     uint32_t inputSequence_ = 0;
     size_t scriptIndex_ = 0;
