@@ -30,9 +30,20 @@ struct CpuImage {
     uint32_t stride = 0;
     uint32_t planeHeight = 0;
     std::vector<uint8_t> pixels;
+    // When set, the picture lives in memory its producer owns (a capture
+    // source's shared-memory segment, read without a copy) and pixels is
+    // unused.
+    uint8_t* external = nullptr;
 
-    uint8_t* row(uint32_t y) { return pixels.data() + size_t(y) * stride; }
-    const uint8_t* row(uint32_t y) const { return pixels.data() + size_t(y) * stride; }
+    uint8_t* data() { return external ? external : pixels.data(); }
+    const uint8_t* data() const { return external ? external : pixels.data(); }
+    // Bytes of the whole picture: BGRA rows, or both NV12 planes.
+    size_t byteSize() const {
+        const size_t plane = size_t(stride) * planeHeight;
+        return format == PixelFormat::Nv12 ? plane + plane / 2 : plane;
+    }
+    uint8_t* row(uint32_t y) { return data() + size_t(y) * stride; }
+    const uint8_t* row(uint32_t y) const { return data() + size_t(y) * stride; }
 };
 
 // Stands for the GPU device of the Windows build: the adapter's identity.

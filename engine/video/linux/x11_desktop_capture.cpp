@@ -64,7 +64,8 @@ DesktopCapture::DesktopCapture(const DisplaySelection& selection, bool cursorCap
                 shmctl(shm_.shmid, IPC_RMID, nullptr);
             }
             if (!useShm_) {
-                if (shm_.shmaddr && shm_.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm_.shmaddr);
+                if (shm_.shmaddr && shm_.shmaddr != reinterpret_cast<char*>(-1))
+                    shmdt(shm_.shmaddr);
                 image_->data = nullptr;
                 XDestroyImage(image_);
                 image_ = nullptr;
@@ -88,9 +89,18 @@ DesktopCapture::DesktopCapture(const DisplaySelection& selection, bool cursorCap
     texture_.format = PixelFormat::Bgra;
     texture_.width = captureWidth_;
     texture_.height = captureHeight_;
-    texture_.stride = captureWidth_ * 4;
     texture_.planeHeight = captureHeight_;
-    texture_.pixels.assign(size_t(texture_.stride) * captureHeight_, 0);
+    // With shared memory and damage events the texture is the segment the
+    // server writes into: no copy at all. Without damage events each picture
+    // must be compared with the previous one, so it is copied.
+    zeroCopy_ = useShm_ && haveDamage_ && image_->bits_per_pixel == 32;
+    if (zeroCopy_) {
+        texture_.stride = uint32_t(image_->bytes_per_line);
+        texture_.external = reinterpret_cast<uint8_t*>(image_->data);
+    } else {
+        texture_.stride = captureWidth_ * 4;
+        texture_.pixels.assign(size_t(texture_.stride) * captureHeight_, 0);
+    }
     if (!grab()) throw EngineError(0, "Desktop texture could not be read from the X server");
     if (cursorVisible_) composeCursor();
     dirty_ = false;
@@ -132,8 +142,8 @@ void DesktopCapture::checkLayout() {
         if (info.displayName == display_.displayName) now = &info;
     }
     if (!now) {
-        throw EngineError(0, "Requested display is no longer attached: " +
-                                 utf16_to_utf8(display_.displayName));
+        throw EngineError(
+            0, "Requested display is no longer attached: " + utf16_to_utf8(display_.displayName));
     }
     if (now->width != display_.width || now->height != display_.height) {
         throw EngineError(0, "Display resolution changed; receiver must renegotiate the stream");
@@ -154,6 +164,10 @@ bool DesktopCapture::grab(bool* changed) {
         if (!image_) return false;
     }
     if (image_->bits_per_pixel != 32) return false;
+    if (zeroCopy_) {
+        underPointer_.discard();  // the new picture has no pointer on it
+        return true;
+    }
     // The picture goes straight into the texture: one copy a frame. The
     // pointer drawn on the previous picture is taken off first so that an
     // unchanged screen compares equal.
@@ -170,7 +184,8 @@ bool DesktopCapture::grab(bool* changed) {
 bool DesktopCapture::pointerMoved() {
     XFixesCursorImage* c = XFixesGetCursorImage(x_.display);
     if (!c) return false;
-    const bool moved = c->x != cursorX_ || c->y != cursorY_ || long(c->cursor_serial) != cursorSerial_;
+    const bool moved =
+        c->x != cursorX_ || c->y != cursorY_ || long(c->cursor_serial) != cursorSerial_;
     XFree(c);
     return moved;
 }
@@ -211,7 +226,8 @@ CapturedFrame DesktopCapture::acquireFrame(uint32_t timeoutMs) {
     if (grabbed) {
         dirty_ = false;
         changed = haveDamage_;
-        if (!grab(&changed)) throw EngineError(0, "Desktop texture could not be read from the X server");
+        if (!grab(&changed))
+            throw EngineError(0, "Desktop texture could not be read from the X server");
     }
     const bool moved = cursorVisible_ && pointerMoved();
     // A fresh grab has no pointer on it, even when nothing else changed.

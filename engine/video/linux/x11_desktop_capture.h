@@ -50,6 +50,7 @@ private:
     int originY_ = 0;
 
     bool useShm_ = false;
+    bool zeroCopy_ = false;  // the texture is the shared-memory image
     XShmSegmentInfo shm_{};
     XImage* image_ = nullptr;
     int damageEventBase_ = 0;

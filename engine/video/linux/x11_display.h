@@ -41,6 +41,7 @@ struct SavedArea {
     int x = 0, y = 0, width = 0, height = 0;
     std::vector<uint8_t> pixels;
     void restore(CpuImage& image);
+    void discard() { width = height = 0; }
 };
 // `covered`, when given, receives what the pointer is drawn over.
 bool draw_x11_pointer(Display* display, CpuImage& image, int originX, int originY,

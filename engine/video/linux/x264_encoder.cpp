@@ -85,14 +85,14 @@ EncodedVideoFrame X264Encoder::encode(const CapturedFrame& frame, uint32_t seque
     const uint32_t w = settings_.width, h = settings_.height;
     if (input_->format == PixelFormat::Bgra) {
         const Nv12Target target{nv12_.data(), nv12_.data() + size_t(w) * h, w, h};
-        bgra_to_nv12(input_->pixels.data(), input_->stride, w, h, target);
+        bgra_to_nv12(input_->data(), input_->stride, w, h, target);
         pic.img.plane[0] = nv12_.data();
         pic.img.plane[1] = nv12_.data() + size_t(w) * h;
         pic.img.i_stride[0] = int(w);
         pic.img.i_stride[1] = int(w);
     } else {
-        pic.img.plane[0] = input_->pixels.data();
-        pic.img.plane[1] = input_->pixels.data() + size_t(input_->stride) * input_->planeHeight;
+        pic.img.plane[0] = input_->data();
+        pic.img.plane[1] = input_->data() + size_t(input_->stride) * input_->planeHeight;
         pic.img.i_stride[0] = int(input_->stride);
         pic.img.i_stride[1] = int(input_->stride);
     }
