@@ -33,6 +33,15 @@ void BM_Nv12Fast(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kW * kH);
 }
 
+void BM_Nv12Sse2(benchmark::State& state) {
+    Images im;
+    for (auto _ : state) {
+        zel::bgra_to_nv12_sse2(im.bgra.data(), kW * 4, kW, kH, im.target());
+        benchmark::DoNotOptimize(im.nv12.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+
 void BM_Nv12Reference(benchmark::State& state) {
     Images im;
     for (auto _ : state) {
@@ -61,6 +70,7 @@ void BM_Nv12Swscale(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Nv12Fast)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Nv12Sse2)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Nv12Reference)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Nv12Swscale)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK_MAIN();

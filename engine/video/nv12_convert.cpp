@@ -5,6 +5,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define ZEL_HAVE_AVX2_PATH 1
+#endif
 
 namespace zel {
 
@@ -105,8 +109,8 @@ inline __m128i mul32(__m128i v, int k) {
 
 }  // namespace
 
-void bgra_to_nv12(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
-                  const Nv12Target& dst) {
+bool bgra_to_nv12_sse2(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
+                       const Nv12Target& dst) {
     // Only the padding needs the black fill; the picture area is overwritten.
     if (dst.pitch != width || dst.alignedHeight != height) fill_black(dst);
     const uint32_t vecWidth = width & ~7u;
@@ -145,15 +149,126 @@ void bgra_to_nv12(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t
         }
         convert_pair_scalar(row0, row1, vecWidth, width, y0, y1, uv);
     }
+    return true;
 }
 
 #else
 
-void bgra_to_nv12(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
-                  const Nv12Target& dst) {
-    bgra_to_nv12_reference(src, srcStride, width, height, dst);
+bool bgra_to_nv12_sse2(const uint8_t*, size_t, uint32_t, uint32_t, const Nv12Target&) {
+    return false;
 }
 
 #endif
+
+#if defined(ZEL_HAVE_AVX2_PATH)
+
+// The SSE2 arithmetic on 16 pixels at a time. AVX2 packs work inside each
+// 128-bit half, so the pixel order is put back with a 64-bit permute after
+// packing.
+#define ZEL_AVX2 __attribute__((target("avx2")))
+
+namespace {
+
+struct Row16 {
+    __m256i b, g, r;  // 16-bit lanes, pixels in order
+};
+
+// One channel of 16 pixels (two registers of 8) as 16-bit lanes in order.
+ZEL_AVX2 inline __m256i channel16(__m256i lo, __m256i hi, int shift) {
+    const __m256i mask = _mm256_set1_epi32(0xFF);
+    const __m256i a = _mm256_and_si256(_mm256_srli_epi32(lo, shift), mask);
+    const __m256i b = _mm256_and_si256(_mm256_srli_epi32(hi, shift), mask);
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+}
+
+ZEL_AVX2 inline Row16 load16(const uint8_t* p) {
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    return {channel16(lo, hi, 0), channel16(lo, hi, 8), channel16(lo, hi, 16)};
+}
+
+ZEL_AVX2 inline __m256i luma16(const Row16& p) {
+    const __m256i sum = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(p.b, _mm256_set1_epi16(16)),
+                         _mm256_mullo_epi16(p.g, _mm256_set1_epi16(157))),
+        _mm256_add_epi16(_mm256_mullo_epi16(p.r, _mm256_set1_epi16(47)), _mm256_set1_epi16(128)));
+    return _mm256_add_epi16(_mm256_srli_epi16(sum, 8), _mm256_set1_epi16(16));
+}
+
+// 16 16-bit values to 16 bytes in order, saturated.
+ZEL_AVX2 inline void store16(uint8_t* out, __m256i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+}
+
+ZEL_AVX2 inline __m256i mean2x2_avx2(__m256i row0, __m256i row1) {
+    const __m256i pairs = _mm256_madd_epi16(_mm256_add_epi16(row0, row1), _mm256_set1_epi16(1));
+    return _mm256_srai_epi32(_mm256_add_epi32(pairs, _mm256_set1_epi32(2)), 2);
+}
+
+ZEL_AVX2 inline __m256i mul32_avx2(__m256i v, int k) {
+    return _mm256_madd_epi16(v, _mm256_set1_epi32(k & 0xFFFF));
+}
+
+// ((a k1 - b k2 - c k3 + 128) >> 8) + 128 in 32-bit lanes.
+ZEL_AVX2 inline __m256i chroma(__m256i a, int k1, __m256i b, int k2, __m256i c, int k3) {
+    const __m256i bias = _mm256_set1_epi32(128);
+    const __m256i sum = _mm256_sub_epi32(_mm256_sub_epi32(mul32_avx2(a, k1), mul32_avx2(b, k2)),
+                                         mul32_avx2(c, k3));
+    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(sum, bias), 8), bias);
+}
+
+}  // namespace
+
+ZEL_AVX2 static void convert_avx2(const uint8_t* src, size_t srcStride, uint32_t width,
+                                  uint32_t height, const Nv12Target& dst) {
+    if (dst.pitch != width || dst.alignedHeight != height) fill_black(dst);
+    const uint32_t vecWidth = width & ~15u;
+    for (uint32_t r = 0; r < height; r += 2) {
+        const uint8_t* row0 = src + r * srcStride;
+        const uint8_t* row1 = row0 + srcStride;
+        uint8_t* y0 = dst.y + size_t(r) * dst.pitch;
+        uint8_t* y1 = y0 + dst.pitch;
+        uint8_t* uv = dst.uv + size_t(r / 2) * dst.pitch;
+        for (uint32_t c = 0; c < vecWidth; c += 16) {
+            const Row16 a = load16(row0 + c * 4);
+            const Row16 b = load16(row1 + c * 4);
+            store16(y0 + c, luma16(a));
+            store16(y1 + c, luma16(b));
+            const __m256i bm = mean2x2_avx2(a.b, b.b);
+            const __m256i gm = mean2x2_avx2(a.g, b.g);
+            const __m256i rm = mean2x2_avx2(a.r, b.r);
+            const __m256i u = chroma(bm, 112, gm, 87, rm, 26);
+            const __m256i v = chroma(rm, 112, gm, 102, bm, 10);
+            // Per half: u0 v0 u1 v1 u2 v2 u3 v3, then the same for 4..7.
+            store16(uv + c, _mm256_packs_epi32(_mm256_unpacklo_epi32(u, v),
+                                               _mm256_unpackhi_epi32(u, v)));
+        }
+        convert_pair_scalar(row0, row1, vecWidth, width, y0, y1, uv);
+    }
+}
+
+bool bgra_to_nv12_avx2(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
+                       const Nv12Target& dst) {
+    static const bool available = __builtin_cpu_supports("avx2");
+    if (!available) return false;
+    convert_avx2(src, srcStride, width, height, dst);
+    return true;
+}
+
+#else
+
+bool bgra_to_nv12_avx2(const uint8_t*, size_t, uint32_t, uint32_t, const Nv12Target&) {
+    return false;
+}
+
+#endif
+
+void bgra_to_nv12(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
+                  const Nv12Target& dst) {
+    if (bgra_to_nv12_avx2(src, srcStride, width, height, dst)) return;
+    if (bgra_to_nv12_sse2(src, srcStride, width, height, dst)) return;
+    bgra_to_nv12_reference(src, srcStride, width, height, dst);
+}
 
 }  // namespace zel

@@ -23,8 +23,15 @@ struct Nv12Target {
 void bgra_to_nv12_reference(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
                             const Nv12Target& dst);
 
-// The same result, vectorised.
+// The same result, vectorised: the fastest path this processor runs.
 void bgra_to_nv12(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
                   const Nv12Target& dst);
+
+// The vectorised paths one by one (for tests and benchmarks); false, with
+// nothing written, when this build or processor lacks the path.
+bool bgra_to_nv12_sse2(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
+                       const Nv12Target& dst);
+bool bgra_to_nv12_avx2(const uint8_t* src, size_t srcStride, uint32_t width, uint32_t height,
+                       const Nv12Target& dst);
 
 }  // namespace zel
