@@ -195,6 +195,32 @@ TEST_F(Session, ApplicationThatIsNotRunningEndsAsReconnectingAfterItsAttempts) {
     EXPECT_TRUE(engine_.child().running());
 }
 
+// A 4K 60 fps session that ends early without the receiver's decoder-started
+// report means the TV could not decode it: an error the user can act on,
+// unless the receiver itself asked to end.
+TEST_F(Session, ShortFourKSessionWithoutDecoderStartIsAnError) {
+    startEngine({"--fps", "60"}, "3840x2160x24");
+    struct Case {
+        std::vector<std::string> receiverArgs;
+        std::string state, message;
+    } cases[] = {
+        {{"--no-decode", "--no-end-packet", "--duration", "1"},
+         "error",
+         "Receiver tidak dapat memulai decoder 4K 60 FPS dengan codec aktif. Pilih kualitas 1440p "
+         "atau 1080p, lalu jalankan Uji Receiver."},
+        {{"--no-decode", "--duration", "1"},
+         "ready",
+         "Streaming dihentikan dari TV; ZEL Engine tetap siap"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(status_);
+        const auto r = run_receiver(c.receiverArgs);
+        EXPECT_EQ(json_number(r.summary, "width"), 3840) << r.err << r.summary;
+        EXPECT_TRUE(watcher_->waitFor(c.state, c.message, 10000)) << read_status(status_);
+    }
+    EXPECT_TRUE(engine_.child().running());
+}
+
 // A picture drawn on the X screen arrives in the receiver's decoded frame.
 TEST_F(Session, DrawnPatternArrivesInTheDecodedFrame) {
     startEngine({});
