@@ -227,7 +227,7 @@ TEST_F(Session, DrawnPatternArrivesInTheDecodedFrame) {
     ChildProcess pattern;
     ChildProcess::Options options;
     options.captureOutput = true;
-    ASSERT_TRUE(pattern.start(executable_path().parent_path() / "zel-test-pattern", {}, options));
+    ASSERT_TRUE(pattern.start(sibling_binary("zel-test-pattern"), {}, options));
     ASSERT_TRUE(eventually([&] { return !pattern.standardOutput().empty(); }, 10000))
         << pattern.standardError();
     const auto png = dir_.path() / "frame.png";

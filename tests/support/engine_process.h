@@ -11,14 +11,16 @@
 
 namespace zel {
 
-// The engine binary built next to the running test program.
-inline std::filesystem::path engine_binary() {
-    auto p = executable_path().parent_path() / "zel-engine-host";
+// A program built next to the running test program.
+inline std::filesystem::path sibling_binary(const std::string& name) {
+    auto p = executable_path().parent_path() / name;
 #ifdef _WIN32
     p += ".exe";
 #endif
     return p;
 }
+
+inline std::filesystem::path engine_binary() { return sibling_binary("zel-engine-host"); }
 
 // Polls until pred() holds or timeoutMs passes; the last result of pred().
 template <typename Pred>

@@ -9,17 +9,11 @@
 
 #include "base/fs.h"
 #include "base/process.h"
+#include "tests/support/engine_process.h"
 
 namespace zel {
 
-// The reference receiver built next to the running test program.
-inline std::filesystem::path receiver_binary() {
-    auto p = executable_path().parent_path() / "zel-receiver";
-#ifdef _WIN32
-    p += ".exe";
-#endif
-    return p;
-}
+inline std::filesystem::path receiver_binary() { return sibling_binary("zel-receiver"); }
 
 // The raw value of a top-level key of a flat JSON object: a string without
 // its quotes (no escapes expected), a number, true/false/null, or a nested
