@@ -2,6 +2,10 @@
 
 #include "base/fs.h"
 #include "base/process.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace zel {
 namespace {
@@ -92,6 +96,18 @@ TEST(Process, VerbatimWindowsCommandLineReachesTheChild) {
     std::erase(out, '\r');
     EXPECT_EQ(out, "a \"b\"\n");
 }
+
+#ifndef _WIN32
+TEST(Process, ChildrenInheritNoDescriptorsBeyondTheStandardOnes) {
+    const int fd = ::open("/dev/null", O_RDONLY);  // deliberately without O_CLOEXEC
+    ASSERT_GE(fd, 3);
+    const std::string check =
+        "test -e /proc/$$/fd/" + std::to_string(fd) + " && echo open || echo closed";
+    const auto r = run_and_capture("/bin/sh", {"-c", check}, 30000);
+    ::close(fd);
+    EXPECT_EQ(r.out, "closed\n");
+}
+#endif
 
 TEST(Process, MissingProgramIsReported) {
     ChildProcess child;

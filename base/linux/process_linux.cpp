@@ -135,6 +135,10 @@ bool ChildProcess::start(const std::filesystem::path& program, const std::vector
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    // A child gets standard input, output and error only: a descriptor the
+    // parent opened without close-on-exec (a lock file, a socket from a
+    // library) would otherwise live on in the child and outlast the parent.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     if (!options.workingDirectory.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
     }
@@ -209,6 +213,7 @@ bool launch_detached(const std::filesystem::path& program, const std::vector<std
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     if (!workingDirectory.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
     }
