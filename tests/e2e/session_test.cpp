@@ -10,8 +10,8 @@
 
 #include "base/fs.h"
 #include "base/process.h"
-#include "tests/support/engine_process.h"
 #include "tests/support/audio_analysis.h"
+#include "tests/support/engine_process.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/receiver_run.h"
 #include "tests/support/temp_dir.h"
@@ -64,7 +64,8 @@ class StatusWatcher {
             if (!s.empty() && s != last) {
                 last = s;
                 std::lock_guard<std::mutex> lock(lock_);
-                const std::string state = json_field(s, "state"), message = json_field(s, "message");
+                const std::string state = json_field(s, "state"),
+                                  message = json_field(s, "message");
                 if (seen_.empty() || seen_.back().state != state || seen_.back().message != message)
                     seen_.push_back({state, message, s, Clock::now()});
                 else
@@ -91,7 +92,14 @@ ReceiverResult run_receiver(const std::vector<std::string>& args, int timeoutMs 
     return {r.exitCode, r.out, r.err};
 }
 
-// An X server, a status file and an engine started with `args`.
+// An X server, a status file and an engine started with `args`; the test
+// ends there when that fails or Xvfb is missing.
+#define START_ENGINE(...)                             \
+    do {                                              \
+        startEngine(__VA_ARGS__);                     \
+        if (HasFatalFailure() || IsSkipped()) return; \
+    } while (false)
+
 class Session : public ::testing::Test {
   protected:
     void startEngine(std::vector<std::string> args, const std::string& screen = "640x480x24") {
@@ -113,7 +121,7 @@ class Session : public ::testing::Test {
 };
 
 TEST_F(Session, VersionOneReceiverGetsTcpFramesWithoutAudio) {
-    startEngine({});
+    START_ENGINE({});
     const auto r = run_receiver({"--protocol-version", "1", "--duration", "1.5"});
     ASSERT_EQ(r.exitCode, 0) << r.err << r.summary;
     EXPECT_EQ(json_field(r.summary, "metadataTag"), "ZEL1");
@@ -132,7 +140,7 @@ TEST_F(Session, VersionOneReceiverGetsTcpFramesWithoutAudio) {
 }
 
 TEST_F(Session, ProfileGSendsOneKeyFrameAndEndsOnTheReceiversRequest) {
-    startEngine({"--visual-profile", "G", "--fps", "60", "--audio-channels", "6"});
+    START_ENGINE({"--visual-profile", "G", "--fps", "60", "--audio-channels", "6"});
     const auto r = run_receiver({"--duration", "3", "--channels", "8"});
     ASSERT_EQ(r.exitCode, 0) << r.err << r.summary;
     EXPECT_EQ(json_field(r.summary, "transport"), "udp");
@@ -145,8 +153,8 @@ TEST_F(Session, ProfileGSendsOneKeyFrameAndEndsOnTheReceiversRequest) {
     EXPECT_EQ(json_number(r.summary, "keyFramesReceived"), 1) << r.summary;
     EXPECT_EQ(console().find("Forced IDR"), std::string::npos) << console();
 
-    EXPECT_TRUE(watcher_->waitFor("ready", "Streaming dihentikan dari TV; ZEL Engine tetap siap",
-                                  10000))
+    EXPECT_TRUE(
+        watcher_->waitFor("ready", "Streaming dihentikan dari TV; ZEL Engine tetap siap", 10000))
         << read_status(status_);
     EXPECT_NE(console().find("Authenticated session end requested by receiver"), std::string::npos)
         << console();
@@ -157,8 +165,32 @@ TEST_F(Session, ProfileGSendsOneKeyFrameAndEndsOnTheReceiversRequest) {
     EXPECT_NE(json_field(streaming->json, "receiverFps"), "null") << "health reports arrived";
 }
 
+// The engine's own test impairment withholds datagrams; the receiver reports
+// the loss like a TV, and the engine answers with key frames and, once the
+// session is 5 s old, a lower bitrate.
+TEST_F(Session, ReportedLossForcesKeyFramesAndStepsTheBitrateDown) {
+    START_ENGINE({"--bitrate-mbps", "20", "--test-drop-video-every", "10",
+                  "--test-drop-delay-seconds", "1", "--test-drop-duration-seconds", "20"});
+    const auto r = run_receiver({"--duration", "8", "--no-decode"});
+    ASSERT_EQ(r.exitCode, 0) << r.err << r.summary;
+    EXPECT_GT(json_number(r.summary, "videoDatagramsLost"), 0);
+    EXPECT_GT(json_number(r.summary, "keyFramesReceived"), 1);
+    ASSERT_TRUE(watcher_->waitFor("ready", "", 10000));
+    const std::string out = console();
+    EXPECT_NE(out.find("Test video impairment started\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Adaptive bitrate reduced to 16 Mbps\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" lossReport=1 bitrateChange=0 "), std::string::npos) << out;
+    EXPECT_NE(out.find("keyFlag=1\n"), std::string::npos) << out;
+    bool reduced = false, withheld = false;
+    for (const auto& seen : watcher_->seen()) {
+        reduced |= json_field(seen.json, "bitrateMbps") == "16";
+        withheld |= json_number(seen.json, "injectedPacketLossPercent") > 0;
+    }
+    EXPECT_TRUE(reduced && withheld) << "the status shows the step and the impairment";
+}
+
 TEST_F(Session, HevcForAReceiverWithoutHevcIsAnErrorAndTheEngineListensOn) {
-    startEngine({"--video-codec", "hevc"});
+    START_ENGINE({"--video-codec", "hevc"});
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::filesystem::remove(status_);
         const auto r = run_receiver({"--no-hevc", "--duration", "1"});
@@ -172,23 +204,24 @@ TEST_F(Session, HevcForAReceiverWithoutHevcIsAnErrorAndTheEngineListensOn) {
 }
 
 TEST_F(Session, ApplicationThatIsNotRunningEndsAsReconnectingAfterItsAttempts) {
-    startEngine({"--capture-application", "/usr/bin/zel-no-such-application"});
+    START_ENGINE({"--capture-application", "/usr/bin/zel-no-such-application"});
     const auto started = Clock::now();
     ChildProcess receiver;
     ASSERT_TRUE(receiver.start(receiver_binary(), {"--duration", "1"}, {}));
-    ASSERT_TRUE(watcher_->waitFor("reconnecting",
-                                  "Sumber belum tersedia; mencoba menemukan aplikasi kembali", 5000))
+    ASSERT_TRUE(watcher_->waitFor(
+        "reconnecting", "Sumber belum tersedia; mencoba menemukan aplikasi kembali", 5000))
         << read_status(status_);
     ASSERT_TRUE(watcher_->waitFor(
         "reconnecting", "Sumber berubah atau belum tersedia; mencoba menyambung ulang", 15000))
         << read_status(status_);
-    const double seconds = std::chrono::duration<double>(
-                               watcher_->find("reconnecting",
-                                              "Sumber berubah atau belum tersedia; mencoba "
-                                              "menyambung ulang")
-                                   ->at -
-                               started)
-                               .count();
+    const double seconds =
+        std::chrono::duration<double>(watcher_
+                                          ->find("reconnecting",
+                                                 "Sumber berubah atau belum tersedia; mencoba "
+                                                 "menyambung ulang")
+                                          ->at -
+                                      started)
+            .count();
     EXPECT_GT(seconds, 7.0);
     EXPECT_LT(seconds, 10.0);
     EXPECT_EQ(receiver.wait(10000), 3) << "the engine closed the connection";
@@ -199,7 +232,7 @@ TEST_F(Session, ApplicationThatIsNotRunningEndsAsReconnectingAfterItsAttempts) {
 // report means the TV could not decode it: an error the user can act on,
 // unless the receiver itself asked to end.
 TEST_F(Session, ShortFourKSessionWithoutDecoderStartIsAnError) {
-    startEngine({"--fps", "60"}, "3840x2160x24");
+    START_ENGINE({"--fps", "60"}, "3840x2160x24");
     struct Case {
         std::vector<std::string> receiverArgs;
         std::string state, message;
@@ -223,7 +256,7 @@ TEST_F(Session, ShortFourKSessionWithoutDecoderStartIsAnError) {
 
 // A picture drawn on the X screen arrives in the receiver's decoded frame.
 TEST_F(Session, DrawnPatternArrivesInTheDecodedFrame) {
-    startEngine({});
+    START_ENGINE({});
     ChildProcess pattern;
     ChildProcess::Options options;
     options.captureOutput = true;
@@ -240,7 +273,9 @@ TEST_F(Session, DrawnPatternArrivesInTheDecodedFrame) {
     struct Region {
         uint32_t x, y;
         int r, g, b;
-    } regions[] = {{160, 120, 255, 0, 0}, {480, 120, 0, 255, 0}, {160, 360, 0, 0, 255},
+    } regions[] = {{160, 120, 255, 0, 0},
+                   {480, 120, 0, 255, 0},
+                   {160, 360, 0, 0, 255},
                    {480, 360, 255, 255, 255}};
     for (const auto& region : regions) {
         // The average of a block well inside the quadrant: compression and
@@ -252,13 +287,13 @@ TEST_F(Session, DrawnPatternArrivesInTheDecodedFrame) {
                 for (int c = 0; c < 3; ++c) sum[c] += image->at(x, y)[c];
         const int want[3] = {region.r, region.g, region.b};
         for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(sum[c] / n, want[c], 12) << "region at " << region.x << "," << region.y
-                                                 << " channel " << c;
+            EXPECT_NEAR(sum[c] / n, want[c], 12)
+                << "region at " << region.x << "," << region.y << " channel " << c;
     }
 }
 
 TEST_F(Session, ScreenSizeChangeEndsTheSessionAsReconnecting) {
-    startEngine({});
+    START_ENGINE({});
     if (find_program("xrandr").empty()) GTEST_SKIP() << "xrandr (x11-xserver-utils) missing";
     ChildProcess receiver;
     ChildProcess::Options options;
@@ -289,7 +324,7 @@ TEST_F(Session, ToneOnTheSinkArrivesInTheReceiversWav) {
     if (!missing.empty()) GTEST_SKIP() << missing;
     PrivatePulseAudio pulse;
     ASSERT_EQ(pulse.start(dir_.path()), "");
-    startEngine({"--audio-device", "zel_a"});
+    START_ENGINE({"--audio-device", "zel_a"});
     const auto tone = dir_.path() / "tone.wav";
     write_tone_wav(tone, 1000, 12.0);
     ASSERT_TRUE(pulse.play(tone, "zel_a"));
