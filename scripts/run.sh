@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job: a real stream from a virtual desktop to the reference receiver.
-# Starts Xvfb with changing content (or uses $DISPLAY when ZEL_USE_DISPLAY=1),
+# Starts Xvfb with moving content (or uses $DISPLAY when ZEL_USE_DISPLAY=1),
 # starts the engine with a status file, lets the reference receiver stream for
 # a few seconds, saves one decoded frame as PNG and prints the receiver's
 # summary and the engine's last status. Everything started here is stopped.
@@ -9,12 +9,13 @@ cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh >/dev/null
 [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
-cmake --build --preset linux --target zel-engine-host zel-receiver >/dev/null
+cmake --build --preset linux --target zel-engine-host zel-receiver zel-test-pattern >/dev/null
 
 out=${ZEL_RUN_OUT:-$PWD/build/run}
 mkdir -p "$out"
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+# Stopped newest first, so the X server goes after its clients.
+cleanup() { for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
 
 if [ "${ZEL_USE_DISPLAY:-0}" != 1 ]; then
@@ -23,9 +24,8 @@ if [ "${ZEL_USE_DISPLAY:-0}" != 1 ]; then
   pids+=($!)
   export DISPLAY=":$n"
   for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-  # Changing content: the desktop background cycles through colours.
-  ( while true; do for c in red green blue yellow magenta cyan; do
-      xsetroot -solid "$c" 2>/dev/null || exit 0; sleep 0.1; done; done ) &
+  # Moving content: four colour quadrants with a bouncing box and a sweeping bar.
+  build/linux/bin/zel-test-pattern --fps 60 >/dev/null &
   pids+=($!)
 fi
 

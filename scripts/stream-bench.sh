@@ -24,7 +24,8 @@ bash scripts/deps.sh >/dev/null
 cmake --build --preset linux-release --target zel-engine-host zel-receiver zel-test-pattern zel-ts-latency >/dev/null
 
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+# Stopped newest first, so the X server goes after its clients.
+cleanup() { for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
 
 for n in $(seq 60 90); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
