@@ -15,7 +15,12 @@ out=${ZEL_RUN_OUT:-$PWD/build/run}
 mkdir -p "$out"
 pids=()
 # Stopped newest first, so the X server goes after its clients.
-cleanup() { for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+}
 trap cleanup EXIT
 
 if [ "${ZEL_USE_DISPLAY:-0}" != 1 ]; then

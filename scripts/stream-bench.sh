@@ -25,7 +25,12 @@ cmake --build --preset linux-release --target zel-engine-host zel-receiver zel-t
 
 pids=()
 # Stopped newest first, so the X server goes after its clients.
-cleanup() { for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+}
 trap cleanup EXIT
 
 for n in $(seq 60 90); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
